@@ -1,0 +1,36 @@
+#pragma once
+
+#include "SessionKeychain.h"
+
+// The keychain item as a file, for machines without a desktop keyring:
+//   <directory>/<access group>/tovi-share@app.zelt.native-share-session.json   (0600, in 0700)
+// holding {"accessGroup", "account", "service", "generic": hex fingerprint, "data": base64}.
+// Writers hold flock() on "<file>.lock" around read-compare-write and replace the file by an
+// atomic rename, so readers never see a partial item and need no lock.
+class FileSessionKeychain final : public SessionKeychain
+{
+public:
+    FileSessionKeychain(const QString &directory, const QString &accessGroup);
+
+    // $XDG_DATA_HOME/app.zelt.keychain
+    static QString defaultDirectory();
+    QString itemPath() const;
+
+    std::optional<QByteArray> read() override;
+    void store(const QByteArray &fingerprint, const QByteArray &data) override;
+    void replace(const QByteArray &expectedFingerprint, const QByteArray &fingerprint,
+                 const QByteArray &data) override;
+    void remove(const std::optional<QByteArray> &expectedFingerprint) override;
+
+private:
+    struct Item
+    {
+        QByteArray fingerprint;
+        QByteArray data;
+    };
+    std::optional<Item> readItem() const;
+    void write(const QByteArray &fingerprint, const QByteArray &data);
+
+    QString m_directory;
+    QString m_accessGroup;
+};

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QByteArray>
+#include <QCoroTask>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QObject>
+#include <QPointer>
+#include <QUrl>
+
+#include <functional>
+#include <optional>
+
+// Lets the owner of a call abort it while it is in flight (a superseded search, Cancel).
+class RequestAbort : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+    void abort();
+    bool isAborted() const { return m_aborted; }
+
+Q_SIGNALS:
+    void aborted();
+
+private:
+    bool m_aborted = false;
+};
+
+struct HttpResponse
+{
+    // Absent when the answer was not HTTP.
+    std::optional<int> statusCode;
+    QUrl url;
+    QList<QNetworkReply::RawHeaderPair> headerFields;
+    QByteArray body;
+    // The body went past the ceiling and was abandoned.
+    bool bodyTooLarge = false;
+};
+
+// One HTTP exchange on a network access manager of its own: no redirect followed, no cookie
+// stored or sent from a jar, nothing cached, the system proxy honoured, TLS always verified.
+class HttpTransfer
+{
+public:
+    static constexpr qint64 defaultMaximumBodySize = 16 * 1024 * 1024;
+
+    struct Request
+    {
+        QNetworkRequest request;
+        QByteArray method = "GET";
+        QByteArray body;
+        // When set, the body is streamed from this file instead.
+        QString bodyFile;
+        qint64 maximumBodySize = defaultMaximumBodySize;
+        std::function<void(qint64 sent, qint64 total)> uploadProgress;
+        QPointer<RequestAbort> abort;
+    };
+
+    // Applies the settings every call shares to a request: redirects, cookies, cache.
+    static void applyCommonSettings(QNetworkRequest &request);
+
+    // Throws TransportError when the transfer ends without an HTTP answer, including the
+    // inactivity time-out set on the request and an abort.
+    static QCoro::Task<HttpResponse> run(Request request);
+};

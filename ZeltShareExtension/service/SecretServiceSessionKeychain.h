@@ -1,0 +1,26 @@
+#pragma once
+
+#include "SessionKeychain.h"
+
+// The keychain item in the desktop keyring over the Secret Service API (libsecret). Schema
+// "app.zelt.NativeSharedSession" with the attributes accessGroup, account, service and
+// generic (the fingerprint in lower-case hex); the secret is the session JSON ("text/plain").
+//
+// The Secret Service has no compare-and-replace, so writers serialise on flock() of
+// $XDG_RUNTIME_DIR/app.zelt.native-share-session.lock, which the main application takes too.
+class SecretServiceSessionKeychain final : public SessionKeychain
+{
+public:
+    explicit SecretServiceSessionKeychain(const QString &accessGroup);
+
+    static QString lockFilePath();
+
+    std::optional<QByteArray> read() override;
+    void store(const QByteArray &fingerprint, const QByteArray &data) override;
+    void replace(const QByteArray &expectedFingerprint, const QByteArray &fingerprint,
+                 const QByteArray &data) override;
+    void remove(const std::optional<QByteArray> &expectedFingerprint) override;
+
+private:
+    QString m_accessGroup;
+};

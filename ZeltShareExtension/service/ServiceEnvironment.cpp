@@ -1,0 +1,35 @@
+#include "ServiceEnvironment.h"
+
+#include "BundleConfiguration.h"
+#include "Logging.h"
+#include "UserDefaults.h"
+
+ServiceEnvironment::ServiceEnvironment(ServiceOrigin origin,
+                                       std::shared_ptr<SharedSessionStore> store,
+                                       QList<QSslCertificate> extraAuthorities)
+    : m_origin(std::move(origin))
+    , m_store(std::move(store))
+    , m_ssl(QSslConfiguration::defaultConfiguration())
+{
+    if (!extraAuthorities.isEmpty())
+        m_ssl.addCaCertificates(extraAuthorities);
+}
+
+std::shared_ptr<ServiceEnvironment>
+ServiceEnvironment::fromBundle(const BundleConfiguration &configuration)
+{
+    const auto defaults = UserDefaults::shared(configuration);
+    const auto origin = ServiceOrigin::resolve(configuration, *defaults);
+    QList<QSslCertificate> authorities;
+    if (origin.source == ServiceOrigin::Source::Development) {
+        if (const auto path = configuration.devCertificateAuthorities()) {
+            authorities = QSslCertificate::fromPath(*path, QSsl::Pem);
+            if (authorities.isEmpty())
+                qCWarning(lcShareExtension, "no development CA certificate in %s",
+                          qUtf8Printable(*path));
+        }
+    }
+    return std::make_shared<ServiceEnvironment>(
+        origin, std::make_shared<SharedSessionStore>(SessionKeychain::create(configuration)),
+        authorities);
+}

@@ -1,0 +1,68 @@
+#include "ServiceError.h"
+
+#include <QCoreApplication>
+
+namespace ServiceText {
+QString signInFirst()
+{
+    return QCoreApplication::translate("ServiceText", "Open Zelt and sign in first.");
+}
+QString invalidResponse()
+{
+    return QCoreApplication::translate("ServiceText", "Zelt did not return a valid response.");
+}
+QString couldNotReceive()
+{
+    return QCoreApplication::translate("ServiceText", "Zelt could not receive the share.");
+}
+QString unreachable()
+{
+    return QCoreApplication::translate("ServiceText", "Zelt could not be reached.");
+}
+QString invalidUploadResponse()
+{
+    return QCoreApplication::translate("ServiceText",
+                                       "The file upload did not return a valid response.");
+}
+QString passkeyRequired()
+{
+    return QCoreApplication::translate("ServiceText",
+                                       "Authenticate with your passkey to send this.");
+}
+QString timedOut()
+{
+    return QCoreApplication::translate("ServiceText", "The request timed out.");
+}
+} // namespace ServiceText
+
+ShareError::ShareError(const QString &description)
+    : std::runtime_error(description.toStdString())
+    , m_description(description)
+{}
+
+PasskeyRequiredError::PasskeyRequiredError()
+    : std::runtime_error(ServiceText::passkeyRequired().toStdString())
+{}
+
+TransportError::TransportError(QNetworkReply::NetworkError code, const QString &description)
+    : std::runtime_error(description.toStdString())
+    , m_code(code)
+    , m_description(description)
+{}
+
+QString userFacingMessage(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const ShareError &e) {
+        return e.errorDescription();
+    } catch (const PasskeyRequiredError &) {
+        return PasskeyRequiredError::errorDescription();
+    } catch (const TransportError &e) {
+        return e.errorDescription();
+    } catch (const std::exception &e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return ServiceText::couldNotReceive();
+    }
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QNetworkReply>
+#include <QString>
+
+#include <exception>
+#include <stdexcept>
+
+// The errors of the service calls. Each carries the one line the user sees.
+
+// The texts of the service calls, translatable with the English text as the key.
+namespace ServiceText {
+QString signInFirst();           // no session, or the service refused it
+QString invalidResponse();       // the answer is not HTTP, or its body is not what was asked
+QString couldNotReceive();       // an unsuccessful answer without the service's own message
+QString unreachable();           // the request URL cannot be formed
+QString invalidUploadResponse(); // an upload answered by something that is not HTTP
+QString passkeyRequired();
+QString timedOut();
+} // namespace ServiceText
+
+class ShareError : public std::runtime_error
+{
+public:
+    explicit ShareError(const QString &description);
+    const QString &errorDescription() const { return m_description; }
+
+private:
+    QString m_description;
+};
+
+// The service asks for a fresh sudo session: the send flow answers with the passkey step-up.
+class PasskeyRequiredError : public std::runtime_error
+{
+public:
+    PasskeyRequiredError();
+    static QString errorDescription() { return ServiceText::passkeyRequired(); }
+};
+
+// The transfer failed without an HTTP answer (no connection, TLS, time-out, cancellation);
+// the description is the network stack's own.
+class TransportError : public std::runtime_error
+{
+public:
+    TransportError(QNetworkReply::NetworkError code, const QString &description);
+    QNetworkReply::NetworkError code() const { return m_code; }
+    const QString &errorDescription() const { return m_description; }
+
+private:
+    QNetworkReply::NetworkError m_code;
+    QString m_description;
+};
+
+// The one line the sheet shows for any failure.
+QString userFacingMessage(std::exception_ptr error);

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "NativeSharedSession.h"
+#include "ServiceEnvironment.h"
+
+#include <QObject>
+
+#include <memory>
+#include <optional>
+
+// What every service call works on: the base origin (fixed) and the current shared session,
+// which a call replaces when the service rotates the cookie. The share sheet's model is one.
+class SessionHolder : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SessionHolder(std::shared_ptr<ServiceEnvironment> environment,
+                           std::optional<NativeSharedSession> session = std::nullopt,
+                           QObject *parent = nullptr);
+
+    const std::shared_ptr<ServiceEnvironment> &environment() const { return m_environment; }
+    const QUrl &baseOrigin() const { return m_environment->baseOrigin(); }
+
+    const std::optional<NativeSharedSession> &sharedSession() const { return m_sharedSession; }
+    void setSharedSession(const std::optional<NativeSharedSession> &session);
+
+Q_SIGNALS:
+    void sharedSessionChanged();
+
+private:
+    std::shared_ptr<ServiceEnvironment> m_environment;
+    std::optional<NativeSharedSession> m_sharedSession;
+};
