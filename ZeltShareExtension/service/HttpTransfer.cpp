@@ -6,8 +6,6 @@
 #include <QFile>
 #include <QNetworkAccessManager>
 
-#include <memory>
-
 void RequestAbort::abort()
 {
     if (m_aborted)
@@ -36,6 +34,28 @@ bool isTransportFailure(QNetworkReply::NetworkError error)
     return error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied;
 }
 
+// The network objects of one transfer. The coroutine resumes inside the reply's own
+// finished() emission, where deleting the reply is not allowed, so they go with deleteLater()
+// once every connection into the coroutine's frame is cut.
+struct TransferObjects
+{
+    QNetworkAccessManager *manager = new QNetworkAccessManager;
+    QNetworkReply *reply = nullptr;
+    QList<QMetaObject::Connection> connections;
+
+    TransferObjects() = default;
+    TransferObjects(const TransferObjects &) = delete;
+    TransferObjects &operator=(const TransferObjects &) = delete;
+    ~TransferObjects()
+    {
+        for (const auto &connection : std::as_const(connections))
+            QObject::disconnect(connection);
+        if (reply)
+            reply->disconnect();
+        manager->deleteLater();
+    }
+};
+
 } // namespace
 
 QCoro::Task<HttpResponse> HttpTransfer::run(Request request)
@@ -46,25 +66,26 @@ QCoro::Task<HttpResponse> HttpTransfer::run(Request request)
 
     applyCommonSettings(request.request);
 
-    std::unique_ptr<QFile> bodyFile;
+    TransferObjects objects;
+    QFile *bodyFile = nullptr;
     if (!request.bodyFile.isEmpty()) {
-        bodyFile = std::make_unique<QFile>(request.bodyFile);
+        // Owned by the manager: the upload reads it until the reply is gone.
+        bodyFile = new QFile(request.bodyFile, objects.manager);
         if (!bodyFile->open(QIODevice::ReadOnly))
             throw TransportError(QNetworkReply::UnknownContentError, bodyFile->errorString());
     }
-
-    QNetworkAccessManager manager;
-    manager.setAutoDeleteReplies(false);
-    std::unique_ptr<QNetworkReply> reply(
-        bodyFile ? manager.sendCustomRequest(request.request, request.method, bodyFile.get())
-        : request.body.isNull() && request.method == "GET"
-            ? manager.get(request.request)
-            : manager.sendCustomRequest(request.request, request.method, request.body));
+    auto &manager = *objects.manager;
+    if (bodyFile)
+        objects.reply = manager.sendCustomRequest(request.request, request.method, bodyFile);
+    else if (request.body.isNull() && request.method == "GET")
+        objects.reply = manager.get(request.request);
+    else
+        objects.reply = manager.sendCustomRequest(request.request, request.method, request.body);
 
     HttpResponse response;
     bool abortedByCaller = false;
     const auto ceiling = request.maximumBodySize;
-    QNetworkReply *raw = reply.get();
+    QNetworkReply *raw = objects.reply;
 
     // Read as the bytes arrive so that an oversized body is never held whole.
     auto drain = [raw, &response, ceiling] {
@@ -77,26 +98,27 @@ QCoro::Task<HttpResponse> HttpTransfer::run(Request request)
         }
         response.body += raw->readAll();
     };
-    QObject::connect(raw, &QNetworkReply::metaDataChanged, raw, [raw, &response, ceiling] {
-        const auto length = raw->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toLongLong() > ceiling) {
-            response.bodyTooLarge = true;
-            raw->abort();
-        }
-    });
-    QObject::connect(raw, &QNetworkReply::readyRead, raw, drain);
+    objects.connections.append(
+        QObject::connect(raw, &QNetworkReply::metaDataChanged, raw, [raw, &response, ceiling] {
+            const auto length = raw->header(QNetworkRequest::ContentLengthHeader);
+            if (length.isValid() && length.toLongLong() > ceiling) {
+                response.bodyTooLarge = true;
+                raw->abort();
+            }
+        }));
+    objects.connections.append(QObject::connect(raw, &QNetworkReply::readyRead, raw, drain));
     if (request.uploadProgress)
-        QObject::connect(raw, &QNetworkReply::uploadProgress, raw, request.uploadProgress);
+        objects.connections.append(
+            QObject::connect(raw, &QNetworkReply::uploadProgress, raw, request.uploadProgress));
     if (request.abort) {
-        QObject::connect(request.abort.data(), &RequestAbort::aborted, raw,
-                         [raw, &abortedByCaller] {
-                             abortedByCaller = true;
-                             raw->abort();
-                         });
+        objects.connections.append(QObject::connect(request.abort.data(), &RequestAbort::aborted,
+                                                    raw, [raw, &abortedByCaller] {
+                                                        abortedByCaller = true;
+                                                        raw->abort();
+                                                    }));
     }
 
     co_await raw;
-
     if (!response.bodyTooLarge)
         drain();
     const auto status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);

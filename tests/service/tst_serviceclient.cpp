@@ -1,0 +1,419 @@
+#include "TaskResult.h"
+#include "TestCertificates.h"
+#include "TestHttpsServer.h"
+#include "service/AppIdentifiers.h"
+#include "service/FileSessionKeychain.h"
+#include "service/ServiceClient.h"
+#include "service/ServiceError.h"
+#include "service/SessionHolder.h"
+
+#include <QCoroTask>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+NativeSharedSession session(const QString &value)
+{
+    NativeSharedSession s;
+    s.baseOrigin = u"https://127.0.0.1"_s;
+    s.cookieName = u"sid"_s;
+    s.cookieValue = value;
+    s.additionalCookies = QList<NativeSharedSessionCookie>{{u"a"_s, u"1"_s}};
+    s.supersededCookieValues = QStringList{u"older"_s};
+    return s;
+}
+
+struct Outcome
+{
+    std::optional<HttpResponse> response;
+    std::exception_ptr error;
+
+    QString message() const { return error ? userFacingMessage(error) : QString(); }
+    template <typename E>
+    bool failedWith() const
+    {
+        try {
+            if (error)
+                std::rethrow_exception(error);
+        } catch (const E &) {
+            return true;
+        } catch (...) {
+        }
+        return false;
+    }
+};
+
+ServiceRequest internalAppRequest()
+{
+    ServiceRequest request;
+    request.method = "POST";
+    request.relativePath = u"api/internal/app"_s;
+    request.body = R"({"method":"beginSudoPasskeyAuthentication"})";
+    request.contentType = "application/json";
+    request.timeout = std::chrono::seconds(30);
+    return request;
+}
+
+} // namespace
+
+class TestServiceClient : public QObject
+{
+    Q_OBJECT
+
+public Q_SLOTS:
+    void onSharedStateChanged() { ++m_notifications; }
+    void onMarker() { m_markerSeen = true; }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        m_certificates = TestCertificates::generate();
+        auto bus = QDBusConnection::sessionBus();
+        QVERIFY2(bus.isConnected(), "needs a session bus (run through ctest)");
+        QVERIFY(bus.connect(QString(), AppIdentifiers::sharedStateObjectPath,
+                            AppIdentifiers::sharedStateInterface, AppIdentifiers::sharedStateSignal,
+                            this, SLOT(onSharedStateChanged())));
+        QVERIFY(bus.connect(QString(), AppIdentifiers::sharedStateObjectPath, u"test.Marker"_s,
+                            u"Marker"_s, this, SLOT(onMarker())));
+    }
+
+    void init()
+    {
+        m_server = std::make_unique<TestHttpsServer>(m_certificates);
+        QVERIFY(m_server->listen());
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_holder = makeHolder(m_server->origin(), {m_certificates.authority});
+        m_notifications = 0;
+    }
+
+    void cleanup()
+    {
+        delete m_holder;
+        m_server.reset();
+        m_dir.reset();
+    }
+
+    void requestShape_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<bool>("acceptJson");
+        QTest::addColumn<bool>("trailingSlash");
+        QTest::addColumn<QByteArray>("target");
+
+        QTest::newRow("internal app")
+            << "POST"_ba << u"api/internal/app"_s << QString() << R"({"method":"m","params":{}})"_ba
+            << "application/json"_ba << true << false << "/api/internal/app"_ba;
+        QTest::newRow("origin with trailing slash")
+            << "POST"_ba << u"api/tovi/native-share"_s << QString() << R"({"kind":"x"})"_ba
+            << "application/json"_ba << true << true << "/api/tovi/native-share"_ba;
+        QTest::newRow("destinations")
+            << "GET"_ba << u"api/tovi/native-share/destinations"_s << u"q=abc"_s << QByteArray()
+            << QByteArray() << true << false << "/api/tovi/native-share/destinations?q=abc"_ba;
+        QTest::newRow("upload proxy")
+            << "PUT"_ba << u"api/attachments/upload-proxy"_s << QString()
+            << "\x89PNG\r\n\x1a\n-bytes"_ba
+            << "image/png"_ba << false << false << "/api/attachments/upload-proxy"_ba;
+    }
+
+    void requestShape()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(QString, path);
+        QFETCH(QString, query);
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArray, contentType);
+        QFETCH(bool, acceptJson);
+        QFETCH(bool, trailingSlash);
+        QFETCH(QByteArray, target);
+
+        if (trailingSlash) {
+            delete m_holder;
+            QUrl origin = m_server->origin();
+            origin.setPath(u"/"_s);
+            m_holder = makeHolder(origin, {m_certificates.authority});
+        }
+        m_server->enqueue(ScriptedResponse::json(200, "{}"));
+        ServiceRequest request;
+        request.method = method;
+        request.relativePath = path;
+        request.query = QUrlQuery(query);
+        request.body = body;
+        request.contentType = contentType;
+        request.acceptJson = acceptJson;
+        const auto outcome = send(request);
+        QVERIFY2(outcome.response, qPrintable(outcome.message()));
+
+        QCOMPARE(m_server->requests().size(), 1);
+        const auto &recorded = m_server->requests().first();
+        QCOMPARE(recorded.method, method);
+        QCOMPARE(recorded.target, target);
+        QCOMPARE(recorded.body, body);
+        QCOMPARE(recorded.headerValues("Accept"),
+                 acceptJson ? QList<QByteArray>{"application/json"} : QList<QByteArray>{});
+        QCOMPARE(recorded.headerValues("Content-Type"),
+                 body.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{contentType});
+        QCOMPARE(recorded.headerValues("Origin"),
+                 QList<QByteArray>{"https://127.0.0.1:" +
+                                   QByteArray::number(m_server->origin().port())});
+        // The session's cookies and nothing else: superseded values never travel.
+        QCOMPARE(recorded.headerValues("Cookie"), QList<QByteArray>{"sid=abc; a=1"});
+    }
+
+    void noSessionSendsNothing()
+    {
+        m_holder->setSharedSession(std::nullopt);
+        const auto outcome = send(internalAppRequest());
+        QVERIFY(outcome.failedWith<ShareError>());
+        QCOMPARE(outcome.message(), u"Open Zelt and sign in first."_s);
+        QTest::qWait(50);
+        QVERIFY(m_server->requests().isEmpty());
+    }
+
+    void refusedSession_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("owned");
+
+        QTest::newRow("302 owned") << 302 << true;
+        QTest::newRow("307 owned") << 307 << true;
+        QTest::newRow("401 owned") << 401 << true;
+        QTest::newRow("401 after the main application signed in again") << 401 << false;
+        QTest::newRow("302 not owned") << 302 << false;
+    }
+
+    void refusedSession()
+    {
+        QFETCH(int, status);
+        QFETCH(bool, owned);
+        const auto stored = owned ? session(u"abc"_s) : session(u"newer"_s);
+        keychain()->store(stored.fingerprint(), stored.toJson());
+
+        ScriptedResponse answer = ScriptedResponse::json(status, R"({"message":"go away"})");
+        const QUrl elsewhere = m_server->origin().resolved(QUrl(u"/login"_s));
+        answer.headers.append(std::pair<QByteArray, QByteArray>("Location", elsewhere.toEncoded()));
+        m_server->enqueue(answer);
+        m_server->enqueue(ScriptedResponse::json(200, "{}"));
+
+        const auto outcome = send(internalAppRequest());
+        QCOMPARE(outcome.message(), u"Open Zelt and sign in first."_s);
+        QTest::qWait(50);
+        QCOMPARE(m_server->requests().size(), 1); // the redirect is not followed
+        QCOMPARE(keychain()->read().has_value(), !owned);
+        QCOMPARE(m_holder->sharedSession(), std::optional(session(u"abc"_s)));
+    }
+
+    void rotationWritesBackOwnedItem()
+    {
+        const auto original = session(u"abc"_s);
+        keychain()->store(original.fingerprint(), original.toJson());
+        auto answer = ScriptedResponse::json(200, "{}");
+        answer.headers.append(std::pair<QByteArray, QByteArray>(
+            "Set-Cookie", "sid=rotated; Path=/; Secure; HttpOnly"));
+        answer.headers.append(std::pair<QByteArray, QByteArray>("Set-Cookie", "tracking=1"));
+        m_server->enqueue(answer);
+        m_server->enqueue(ScriptedResponse::json(200, "{}"));
+
+        QVERIFY(send(internalAppRequest()).response);
+        const auto rotated = m_holder->sharedSession();
+        QVERIFY(rotated);
+        QCOMPARE(rotated->cookieValue, u"rotated"_s);
+        QCOMPARE(rotated->supersededCookieValues, std::optional(QStringList{u"older"_s, u"abc"_s}));
+        QCOMPARE(NativeSharedSession::fromJson(keychain()->read().value_or(QByteArray())), rotated);
+        QCOMPARE(notificationsSoFar(), 1);
+
+        // The next request carries the new value, and no cookie the service set on its own.
+        QVERIFY(send(internalAppRequest()).response);
+        QCOMPARE(m_server->requests().last().headerValues("Cookie"),
+                 QList<QByteArray>{"sid=rotated; a=1"});
+        QCOMPARE(notificationsSoFar(), 1);
+    }
+
+    void rotationWhileAnotherSessionOwnsTheItem()
+    {
+        const auto newer = session(u"newer"_s);
+        keychain()->store(newer.fingerprint(), newer.toJson());
+        auto answer = ScriptedResponse::json(200, "{}");
+        answer.headers.append(std::pair<QByteArray, QByteArray>("Set-Cookie", "sid=rotated"));
+        m_server->enqueue(answer);
+
+        QVERIFY(send(internalAppRequest()).response);
+        QCOMPARE(m_holder->sharedSession()->cookieValue, u"rotated"_s);
+        QCOMPARE(keychain()->read(), std::optional(newer.toJson()));
+        QCOMPARE(notificationsSoFar(), 0);
+    }
+
+    void answers_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("failure"); // null: success
+        QTest::addColumn<bool>("passkey");
+
+        const auto sudo = R"({"message":"T","code":"SUDO_AUTH_REQUIRED"})"_ba;
+        QTest::newRow("403 sudo") << 403 << sudo
+                                  << u"Authenticate with your passkey to send this."_s << true;
+        QTest::newRow("400 with the sudo code") << 400 << sudo << u"T"_s << false;
+        QTest::newRow("403 without code") << 403 << R"({"message":"T"})"_ba << u"T"_s << false;
+        QTest::newRow("403 other code")
+            << 403 << R"({"message":"T","code":"sudo_auth_required"})"_ba << u"T"_s << false;
+        QTest::newRow("403 null code")
+            << 403 << R"({"message":"T","code":null})"_ba << u"T"_s << false;
+        QTest::newRow("empty message") << 422 << R"({"message":""})"_ba << u""_s << false;
+        QTest::newRow("500 HTML") << 500 << "<html><body>Bad gateway</body></html>"_ba
+                                  << u"Zelt could not receive the share."_s << false;
+        QTest::newRow("500 code without message")
+            << 500 << R"({"code":"X"})"_ba << u"Zelt could not receive the share."_s << false;
+        QTest::newRow("500 message not a string")
+            << 500 << R"({"message":5})"_ba << u"Zelt could not receive the share."_s << false;
+        QTest::newRow("404 empty")
+            << 404 << QByteArray() << u"Zelt could not receive the share."_s << false;
+        QTest::newRow("200") << 200 << R"({"ok":true})"_ba << QString() << false;
+        QTest::newRow("204") << 204 << QByteArray() << QString() << false;
+    }
+
+    void answers()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, failure);
+        QFETCH(bool, passkey);
+        const auto original = session(u"abc"_s);
+        keychain()->store(original.fingerprint(), original.toJson());
+        m_server->enqueue(ScriptedResponse::json(status, body));
+
+        const auto outcome = send(internalAppRequest());
+        if (failure.isNull()) {
+            QVERIFY2(outcome.response, qPrintable(outcome.message()));
+            QCOMPARE(outcome.response->statusCode, std::optional(status));
+            QCOMPARE(outcome.response->body, body);
+        } else {
+            QVERIFY(!outcome.response);
+            QCOMPARE(outcome.message(), failure);
+            QCOMPARE(outcome.failedWith<PasskeyRequiredError>(), passkey);
+            QCOMPARE(outcome.failedWith<ShareError>(), !passkey);
+        }
+        // None of these touch the session or the item.
+        QCOMPARE(m_holder->sharedSession(), std::optional(original));
+        QCOMPARE(keychain()->read(), std::optional(original.toJson()));
+    }
+
+    void bodyCeiling_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("closeDelimited");
+        QTest::addColumn<bool>("accepted");
+
+        const qint64 ceiling = HttpTransfer::defaultMaximumBodySize;
+        QTest::newRow("at the ceiling") << ceiling << false << true;
+        QTest::newRow("past the ceiling, announced") << ceiling + 1 << false << false;
+        QTest::newRow("past the ceiling, streamed") << ceiling + 1 << true << false;
+    }
+
+    void bodyCeiling()
+    {
+        QFETCH(qint64, size);
+        QFETCH(bool, closeDelimited);
+        QFETCH(bool, accepted);
+        auto answer = ScriptedResponse::json(200, QByteArray(size, ' '));
+        answer.closeDelimited = closeDelimited;
+        m_server->enqueue(answer);
+
+        const auto outcome = send(internalAppRequest());
+        QCOMPARE(outcome.response.has_value(), accepted);
+        if (!accepted)
+            QCOMPARE(outcome.message(), u"Zelt did not return a valid response."_s);
+        else
+            QCOMPARE(outcome.response->body.size(), size);
+    }
+
+    void stalledServerTimesOut()
+    {
+        ScriptedResponse stall;
+        stall.stall = true;
+        m_server->enqueue(stall);
+        auto request = internalAppRequest();
+        request.timeout = std::chrono::milliseconds(400);
+
+        const auto outcome = send(request);
+        QVERIFY(outcome.failedWith<TransportError>());
+        QCOMPARE(outcome.message(), u"The request timed out."_s);
+        QCOMPARE(m_server->requests().size(), 1);
+    }
+
+    void abortEndsTheCall()
+    {
+        ScriptedResponse stall;
+        stall.stall = true;
+        m_server->enqueue(stall);
+        RequestAbort abort;
+        connect(m_server.get(), &TestHttpsServer::requestReceived, &abort, &RequestAbort::abort);
+        auto request = internalAppRequest();
+        request.abort = &abort;
+
+        const auto outcome = send(request);
+        QVERIFY(outcome.failedWith<TransportError>());
+        QVERIFY(outcome.message() != u"The request timed out."_s);
+    }
+
+    void untrustedCertificateIsRefused()
+    {
+        delete m_holder;
+        m_holder = makeHolder(m_server->origin(), {});
+        m_server->enqueue(ScriptedResponse::json(200, "{}"));
+        const auto outcome = send(internalAppRequest());
+        QVERIFY(outcome.failedWith<TransportError>());
+        QVERIFY(m_server->requests().isEmpty());
+    }
+
+private:
+    SessionHolder *makeHolder(const QUrl &origin, const QList<QSslCertificate> &authorities)
+    {
+        auto keychain = std::make_unique<FileSessionKeychain>(m_dir->path(), u"app.zelt.test"_s);
+        auto environment = std::make_shared<ServiceEnvironment>(
+            ServiceOrigin{origin, ServiceOrigin::Source::Development},
+            std::make_shared<SharedSessionStore>(std::move(keychain)), authorities);
+        return new SessionHolder(environment, session(u"abc"_s));
+    }
+
+    SessionKeychain *keychain() const { return m_holder->environment()->sessionStore().keychain(); }
+
+    Outcome send(const ServiceRequest &request)
+    {
+        auto result = TaskResult<HttpResponse>::wait(ServiceClient::send(m_holder, request));
+        return {std::move(result.value), result.error};
+    }
+
+    // Signals from one sender arrive in order: once a marker sent after the call is back,
+    // every notification the call posted has arrived too.
+    int notificationsSoFar()
+    {
+        m_markerSeen = false;
+        auto bus = QDBusConnection::sessionBus();
+        bus.send(QDBusMessage::createSignal(AppIdentifiers::sharedStateObjectPath, u"test.Marker"_s,
+                                            u"Marker"_s));
+        if (!QTest::qWaitFor([this] { return m_markerSeen; }, 5000))
+            return -1;
+        return m_notifications;
+    }
+
+    TestCertificates m_certificates;
+    std::unique_ptr<TestHttpsServer> m_server;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    SessionHolder *m_holder = nullptr;
+    int m_notifications = 0;
+    bool m_markerSeen = false;
+};
+
+QTEST_GUILESS_MAIN(TestServiceClient)
+#include "tst_serviceclient.moc"

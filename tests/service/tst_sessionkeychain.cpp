@@ -1,0 +1,190 @@
+#include "KeychainRotator.h"
+#include "service/BundleConfiguration.h"
+#include "service/FileSessionKeychain.h"
+#include "service/SharedSessionStore.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QHash>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+NativeSharedSession session(const QString &value)
+{
+    NativeSharedSession s;
+    s.baseOrigin = u"https://zelt.app"_s;
+    s.cookieName = u"sid"_s;
+    s.cookieValue = value;
+    s.userID = u"user-1"_s;
+    return s;
+}
+
+} // namespace
+
+// Every case runs against both backends: the file store and the desktop keyring.
+class TestSessionKeychain : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase_data()
+    {
+        QTest::addColumn<QString>("backend");
+        QTest::newRow("file") << u"file"_s;
+        QTest::newRow("secret-service") << u"secret-service"_s;
+    }
+
+    void init()
+    {
+        QFETCH_GLOBAL(QString, backend);
+        if (backend == u"secret-service" && qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+            QSKIP("needs the session bus with a keyring (run through ctest)");
+        // A fresh access group per case keeps cases and parallel test processes apart.
+        m_accessGroup =
+            u"app.zelt.test.%1.%2"_s.arg(QCoreApplication::applicationPid()).arg(++m_case);
+        m_store = std::make_unique<SharedSessionStore>(
+            KeychainRotator::open(backend, m_dir.path(), m_accessGroup));
+        m_keychain = m_store->keychain();
+    }
+
+    void cleanup()
+    {
+        if (m_keychain)
+            m_keychain->remove();
+        m_keychain = nullptr;
+        m_store.reset();
+    }
+
+    void readAbsent()
+    {
+        QVERIFY(!m_keychain->read());
+        QVERIFY(!m_store->loadStoredSession());
+    }
+
+    void storeAndRead()
+    {
+        const auto s = session(u"abc"_s);
+        m_keychain->store(s.fingerprint(), s.toJson());
+        QCOMPARE(m_keychain->read(), std::optional(s.toJson()));
+        // Storing again replaces the one item.
+        const auto t = session(u"def"_s);
+        m_keychain->store(t.fingerprint(), t.toJson());
+        QCOMPARE(m_keychain->read(), std::optional(t.toJson()));
+    }
+
+    void badJsonReadsAsNoSession()
+    {
+        m_keychain->store(QByteArray(32, 'x'), "{not json");
+        QCOMPARE(m_keychain->read(), std::optional("{not json"_ba));
+        QVERIFY(!m_store->loadStoredSession());
+    }
+
+    void compareAndReplace()
+    {
+        const auto a = session(u"a"_s);
+        const auto b = session(u"b"_s);
+        m_keychain->store(a.fingerprint(), a.toJson());
+        m_store->storeRotatedSession(a, b);
+        QCOMPARE(m_store->loadStoredSession(), std::optional(b));
+        // The new fingerprint is what the next compare-and-replace matches.
+        const auto c = session(u"c"_s);
+        m_store->storeRotatedSession(b, c);
+        QCOMPARE(m_store->loadStoredSession(), std::optional(c));
+    }
+
+    void compareAndReplaceNeverOverwritesAnotherWriter()
+    {
+        const auto a = session(u"a"_s);
+        auto other = session(u"a"_s);
+        other.storeID = u"other-store"_s; // same cookie, another fingerprint
+        m_keychain->store(other.fingerprint(), other.toJson());
+        try {
+            m_store->storeRotatedSession(a, session(u"b"_s));
+            QFAIL("replaced a session another writer stored");
+        } catch (const KeychainError &error) {
+            QCOMPARE(error.status(), KeychainError::Status::NotFound);
+        }
+        QCOMPARE(m_store->loadStoredSession(), std::optional(other));
+    }
+
+    void compareAndReplaceWithoutItem()
+    {
+        try {
+            m_keychain->replace(session(u"a"_s).fingerprint(), session(u"b"_s).fingerprint(), "{}");
+            QFAIL("replace created an item");
+        } catch (const KeychainError &error) {
+            QCOMPARE(error.status(), KeychainError::Status::NotFound);
+        }
+        QVERIFY(!m_keychain->read());
+    }
+
+    void deletion()
+    {
+        const auto a = session(u"a"_s);
+        const auto b = session(u"b"_s);
+        m_keychain->store(b.fingerprint(), b.toJson());
+        // A delete bound to a session the item no longer holds leaves the item alone.
+        m_keychain->remove(a.fingerprint());
+        QCOMPARE(m_keychain->read(), std::optional(b.toJson()));
+        m_keychain->remove(b.fingerprint());
+        QVERIFY(!m_keychain->read());
+
+        m_keychain->store(a.fingerprint(), a.toJson());
+        m_keychain->remove();
+        QVERIFY(!m_keychain->read());
+        m_keychain->remove(); // deleting nothing is not an error
+    }
+
+    // A second process rotates the item while this one does too. Every rotation that takes
+    // effect must start from the value the previous one left: if two ever started from the
+    // same value, one of them overwrote a newer session.
+    void concurrentRotations()
+    {
+        QFETCH_GLOBAL(QString, backend);
+        const int count = backend == u"file" ? 400 : 60;
+        const auto initial = session(u"initial"_s);
+        m_keychain->store(initial.fingerprint(), initial.toJson());
+
+        QProcess other;
+        other.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        other.start(QCoreApplication::applicationDirPath() + u"/keychain-rotator"_s,
+                    {backend, m_dir.path(), m_accessGroup, u"other"_s, QString::number(count)});
+        QVERIFY(other.waitForStarted());
+        QStringList applied = KeychainRotator::rotate(*m_keychain, u"self"_s, count);
+        QVERIFY(other.waitForFinished(120000));
+        QCOMPARE(other.exitCode(), 0);
+        for (const auto &line : QString::fromUtf8(other.readAllStandardOutput()).split(u'\n'))
+            if (!line.isEmpty())
+                applied.append(line);
+
+        QHash<QString, QString> nextOf;
+        for (const auto &line : applied) {
+            const auto parts = line.split(u' ');
+            QVERIFY2(!nextOf.contains(parts[0]),
+                     qPrintable(u"two rotations replaced "_s + parts[0]));
+            nextOf.insert(parts[0], parts[1]);
+        }
+        QString value = initial.cookieValue;
+        for (qsizetype i = 0; i < applied.size(); ++i)
+            value = nextOf.value(value);
+        const auto final = NativeSharedSession::fromJson(m_keychain->read().value_or(QByteArray()));
+        QVERIFY(final);
+        QCOMPARE(final->cookieValue, value);
+        QVERIFY(applied.size() >= count / 4);
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_accessGroup;
+    int m_case = 0;
+    std::unique_ptr<SharedSessionStore> m_store;
+    SessionKeychain *m_keychain = nullptr;
+};
+
+QTEST_GUILESS_MAIN(TestSessionKeychain)
+#include "tst_sessionkeychain.moc"

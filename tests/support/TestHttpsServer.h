@@ -1,0 +1,78 @@
+#pragma once
+
+#include "TestCertificates.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSslServer>
+#include <QSslSocket>
+#include <QUrl>
+
+#include <functional>
+
+// A request as the server read it off the wire.
+struct RecordedRequest
+{
+    QByteArray method;
+    QByteArray target;
+    QList<std::pair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+
+    // All values of a header, case-insensitive name.
+    QList<QByteArray> headerValues(const QByteArray &name) const;
+    QByteArray header(const QByteArray &name) const;
+};
+
+// A scripted answer.
+struct ScriptedResponse
+{
+    int status = 200;
+    QList<std::pair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+    // Never answer: the connection stays open and silent.
+    bool stall = false;
+    // Send no Content-Length and end the body by closing the connection.
+    bool closeDelimited = false;
+
+    static ScriptedResponse json(int status, const QByteArray &body);
+};
+
+// An HTTPS/1.1 server on 127.0.0.1 for tests: answers in order from a queue (or a handler),
+// records every request, one request per connection.
+class TestHttpsServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestHttpsServer(const TestCertificates &certificates, QObject *parent = nullptr);
+
+    bool listen();
+    // https://127.0.0.1:<port>
+    QUrl origin() const;
+
+    void enqueue(const ScriptedResponse &response) { m_queue.append(response); }
+    void setHandler(std::function<ScriptedResponse(const RecordedRequest &)> handler)
+    {
+        m_handler = std::move(handler);
+    }
+
+    const QList<RecordedRequest> &requests() const { return m_requests; }
+    void clearRequests() { m_requests.clear(); }
+
+Q_SIGNALS:
+    void requestReceived();
+
+private:
+    void onConnection();
+    void onReadyRead(QSslSocket *socket);
+    void answer(QSslSocket *socket, const RecordedRequest &request);
+
+    QSslServer m_server;
+    QList<ScriptedResponse> m_queue;
+    std::function<ScriptedResponse(const RecordedRequest &)> m_handler;
+    QList<RecordedRequest> m_requests;
+    QHash<QSslSocket *, QByteArray> m_buffers;
+};
