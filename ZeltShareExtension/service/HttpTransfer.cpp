@@ -14,6 +14,11 @@ void RequestAbort::abort()
     Q_EMIT aborted();
 }
 
+QByteArray HttpTransfer::userAgent()
+{
+    return QByteArrayLiteral("ZeltShare/" ZELT_VERSION " (Linux)");
+}
+
 void HttpTransfer::applyCommonSettings(QNetworkRequest &request)
 {
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,

@@ -58,6 +58,9 @@ public:
         QPointer<RequestAbort> abort;
     };
 
+    // "ZeltShare/<version> (Linux)"
+    static QByteArray userAgent();
+
     // Applies the settings every call shares to a request: redirects, cookies, cache.
     static void applyCommonSettings(QNetworkRequest &request);
 

@@ -74,6 +74,7 @@ QNetworkRequest ServiceClient::buildRequest(const ServiceEnvironment &environmen
     if (const auto origin = ServiceOrigin::originHeaderValue(environment.baseOrigin()))
         networkRequest.setRawHeader("Origin", origin->toUtf8());
     networkRequest.setRawHeader("Cookie", session.cookieHeaderValue().toUtf8());
+    networkRequest.setHeader(QNetworkRequest::UserAgentHeader, HttpTransfer::userAgent());
     networkRequest.setSslConfiguration(environment.sslConfiguration());
     HttpTransfer::applyCommonSettings(networkRequest);
     return networkRequest;

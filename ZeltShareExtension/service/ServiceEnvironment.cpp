@@ -11,8 +11,10 @@ ServiceEnvironment::ServiceEnvironment(ServiceOrigin origin,
     , m_store(std::move(store))
     , m_ssl(QSslConfiguration::defaultConfiguration())
 {
+    // Adding a certificate ends the on-demand loading of the system's roots, so they are
+    // listed explicitly: the extra authorities are trusted besides them, never instead.
     if (!extraAuthorities.isEmpty())
-        m_ssl.addCaCertificates(extraAuthorities);
+        m_ssl.setCaCertificates(QSslConfiguration::systemCaCertificates() + extraAuthorities);
 }
 
 std::shared_ptr<ServiceEnvironment>

@@ -168,6 +168,26 @@ private Q_SLOTS:
                                    QByteArray::number(m_server->origin().port())});
         // The session's cookies and nothing else: superseded values never travel.
         QCOMPARE(recorded.headerValues("Cookie"), QList<QByteArray>{"sid=abc; a=1"});
+        QCOMPARE(recorded.header("User-Agent"), HttpTransfer::userAgent());
+
+        // Nothing beyond these: no credentials or cookies from anywhere else.
+        QStringList names;
+        for (const auto &header : recorded.headers)
+            names.append(QString::fromLatin1(header.first).toLower());
+        names.sort();
+        QStringList expected{
+            u"accept-encoding"_s, u"accept-language"_s, u"connection"_s, u"cookie"_s, u"host"_s,
+            u"origin"_s,          u"user-agent"_s};
+        if (acceptJson)
+            expected.append(u"accept"_s);
+        if (!body.isEmpty())
+            expected.append({u"content-type"_s, u"content-length"_s});
+        else // a GET that must not be answered from a cache on the way
+            expected.append({u"cache-control"_s, u"pragma"_s});
+        expected.sort();
+        QCOMPARE(names, expected);
+        if (body.isEmpty())
+            QCOMPARE(recorded.header("Cache-Control"), "no-cache"_ba);
     }
 
     void noSessionSendsNothing()

@@ -1,5 +1,9 @@
+#include "TestCertificates.h"
 #include "service/AppIdentifiers.h"
 #include "service/BundleConfiguration.h"
+#include "service/FileSessionKeychain.h"
+#include "service/SecretServiceSessionKeychain.h"
+#include "service/ServiceEnvironment.h"
 #include "service/ServiceOrigin.h"
 #include "service/UserDefaults.h"
 
@@ -193,6 +197,64 @@ private Q_SLOTS:
         QCOMPARE(UserDefaults::shared(unusable)->fileName(), UserDefaults::standard()->fileName());
         QCOMPARE(UserDefaults::shared(BundleConfiguration())->fileName(),
                  UserDefaults::standard()->fileName());
+    }
+
+    // The development CA is trusted only while the development origin is the one in use, and
+    // never instead of the system's authorities.
+    void developmentAuthority_data()
+    {
+        QTest::addColumn<bool>("withThreadID");
+        QTest::addColumn<bool>("trusted");
+        QTest::newRow("development origin") << true << true;
+        QTest::newRow("production origin") << false << false;
+    }
+
+    void developmentAuthority()
+    {
+        QFETCH(bool, withThreadID);
+        QFETCH(bool, trusted);
+        QTemporaryDir dir;
+        const auto authority = TestCertificates::generate().authority;
+        QFile pem(dir.filePath(u"ca.pem"_s));
+        QVERIFY(pem.open(QIODevice::WriteOnly));
+        pem.write(authority.toPem());
+        pem.close();
+
+        QJsonObject dictionary{{u"ZeltDevBaseOrigin"_s, u"https://localhost:8443"_s},
+                               {u"ZeltDevCertificateAuthorities"_s, u"ca.pem"_s}};
+        if (withThreadID)
+            dictionary.insert(u"ZeltOrbBuildThreadID"_s, u"t"_s);
+        const auto environment =
+            ServiceEnvironment::fromBundle(BundleConfiguration::fromJson(dictionary, dir.path()));
+        const auto authorities = environment->sslConfiguration().caCertificates();
+        QCOMPARE(authorities.contains(authority), trusted);
+        if (trusted)
+            QCOMPARE(authorities.size(), QSslConfiguration::systemCaCertificates().size() + 1);
+        else
+            QCOMPARE(environment->sslConfiguration(), QSslConfiguration::defaultConfiguration());
+    }
+
+    void keychainBackendSelection()
+    {
+        const auto file = SessionKeychain::create(BundleConfiguration::fromJson(
+            {{u"ZeltKeychainAccessGroup"_s, u"g"_s}, {u"ZeltKeychainBackend"_s, u"file"_s}}));
+        QVERIFY(dynamic_cast<FileSessionKeychain *>(file.get()));
+        const auto keyring = SessionKeychain::create(
+            BundleConfiguration::fromJson({{u"ZeltKeychainAccessGroup"_s, u"g"_s}}));
+        QVERIFY(dynamic_cast<SecretServiceSessionKeychain *>(keyring.get()));
+        // Without an access group there is no item at all.
+        QVERIFY(!SessionKeychain::create(
+            BundleConfiguration::fromJson({{u"ZeltKeychainBackend"_s, u"file"_s}})));
+        SharedSessionStore store(nullptr);
+        QVERIFY(!store.loadStoredSession());
+        store.deleteStoredSession();
+        try {
+            NativeSharedSession session;
+            store.storeRotatedSession(session, session);
+            QFAIL("wrote without an access group");
+        } catch (const KeychainError &error) {
+            QCOMPARE(error.status(), KeychainError::Status::Unsupported);
+        }
     }
 
     void sameOrigin_data()
