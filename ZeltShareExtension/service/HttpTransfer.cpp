@@ -70,6 +70,9 @@ QCoro::Task<HttpResponse> HttpTransfer::run(Request request)
                              QNetworkReply::tr("Operation canceled"));
 
     applyCommonSettings(request.request);
+    if (request.followRedirects)
+        request.request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                                     QNetworkRequest::NoLessSafeRedirectPolicy);
 
     TransferObjects objects;
     QFile *bodyFile = nullptr;

@@ -39,8 +39,9 @@ struct HttpResponse
     bool bodyTooLarge = false;
 };
 
-// One HTTP exchange on a network access manager of its own: no redirect followed, no cookie
-// stored or sent from a jar, nothing cached, the system proxy honoured, TLS always verified.
+// One HTTP exchange on a network access manager of its own: no redirect followed (unless the
+// request asks for it), no cookie stored or sent from a jar, nothing cached, the system proxy
+// honoured, TLS always verified.
 class HttpTransfer
 {
 public:
@@ -54,6 +55,9 @@ public:
         // When set, the body is streamed from this file instead.
         QString bodyFile;
         qint64 maximumBodySize = defaultMaximumBodySize;
+        // Follow redirects as Qt does by default (never from https to http) instead of
+        // handing the redirect back. Only for plain fetches that carry no credentials.
+        bool followRedirects = false;
         std::function<void(qint64 sent, qint64 total)> uploadProgress;
         QPointer<RequestAbort> abort;
     };
