@@ -76,9 +76,9 @@ QCoro::Task<HttpResponse> HttpTransfer::run(Request request)
 
     TransferObjects objects;
     QFile *bodyFile = nullptr;
-    if (!request.bodyFile.isEmpty()) {
+    if (request.bodyFile) {
         // Owned by the manager: the upload reads it until the reply is gone.
-        bodyFile = new QFile(request.bodyFile, objects.manager);
+        bodyFile = new QFile(*request.bodyFile, objects.manager);
         if (!bodyFile->open(QIODevice::ReadOnly))
             throw TransportError(QNetworkReply::UnknownContentError, bodyFile->errorString());
     }

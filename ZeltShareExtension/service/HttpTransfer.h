@@ -52,8 +52,9 @@ public:
         QNetworkRequest request;
         QByteArray method = "GET";
         QByteArray body;
-        // When set, the body is streamed from this file instead.
-        QString bodyFile;
+        // When set, the body is streamed from this file instead; a file that cannot be opened
+        // fails the transfer.
+        std::optional<QString> bodyFile;
         qint64 maximumBodySize = defaultMaximumBodySize;
         // Follow redirects as Qt does by default (never from https to http) instead of
         // handing the redirect back. Only for plain fetches that carry no credentials.

@@ -62,13 +62,13 @@ QNetworkRequest ServiceClient::buildRequest(const ServiceEnvironment &environmen
                                             const NativeSharedSession &session)
 {
     QUrl url = endpointUrl(environment.baseOrigin(), request.relativePath);
-    if (!request.query.isEmpty())
-        url.setQuery(request.query);
+    if (!request.encodedQuery.isNull())
+        url.setQuery(request.encodedQuery, QUrl::StrictMode);
     QNetworkRequest networkRequest(url);
     networkRequest.setTransferTimeout(int(request.timeout.count()));
     if (request.acceptJson)
         networkRequest.setRawHeader("Accept", "application/json");
-    const bool hasBody = !request.body.isNull() || !request.bodyFile.isEmpty();
+    const bool hasBody = !request.body.isNull() || request.bodyFile.has_value();
     if (hasBody && !request.contentType.isEmpty())
         networkRequest.setRawHeader("Content-Type", request.contentType);
     if (const auto origin = ServiceOrigin::originHeaderValue(environment.baseOrigin()))

@@ -5,7 +5,6 @@
 
 #include <QCoroTask>
 #include <QPointer>
-#include <QUrlQuery>
 
 #include <chrono>
 
@@ -18,10 +17,11 @@ struct ServiceRequest
     QByteArray method = "GET";
     // Appended to the base origin's path as segments, e.g. "api/internal/app".
     QString relativePath;
-    QUrlQuery query;
+    // Already percent-encoded; set as it is.
+    QString encodedQuery;
     QByteArray body;
     // Streamed instead of body when set.
-    QString bodyFile;
+    std::optional<QString> bodyFile;
     // Sent only with a body.
     QByteArray contentType;
     bool acceptJson = true;

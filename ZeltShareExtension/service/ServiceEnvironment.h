@@ -7,6 +7,7 @@
 #include <QSslCertificate>
 #include <QSslConfiguration>
 
+#include <chrono>
 #include <memory>
 
 class BundleConfiguration;
@@ -16,6 +17,15 @@ class BundleConfiguration;
 class ServiceEnvironment
 {
 public:
+    // Inactivity time-outs of the calls: a call fails when no byte moves for this long.
+    struct Timeouts
+    {
+        std::chrono::milliseconds internalApp = std::chrono::seconds(30);
+        std::chrono::milliseconds destinations = std::chrono::seconds(15);
+        std::chrono::milliseconds nativeShare = std::chrono::seconds(30);
+        std::chrono::milliseconds upload = std::chrono::seconds(120);
+    };
+
     ServiceEnvironment(ServiceOrigin origin, std::shared_ptr<SharedSessionStore> store,
                        QList<QSslCertificate> extraAuthorities = {});
 
@@ -30,8 +40,13 @@ public:
     // System trust, plus the development CA where it applies. Never weaker than the default.
     const QSslConfiguration &sslConfiguration() const { return m_ssl; }
 
+    const Timeouts &timeouts() const { return m_timeouts; }
+    // Tests shorten them; the product keeps the defaults.
+    void setTimeouts(const Timeouts &timeouts) { m_timeouts = timeouts; }
+
 private:
     ServiceOrigin m_origin;
     std::shared_ptr<SharedSessionStore> m_store;
     QSslConfiguration m_ssl;
+    Timeouts m_timeouts;
 };

@@ -36,16 +36,16 @@ QString timedOut()
 } // namespace ServiceText
 
 ShareError::ShareError(const QString &description)
-    : std::runtime_error(description.toStdString())
+    : UserFacingError(description.toStdString())
     , m_description(description)
 {}
 
 PasskeyRequiredError::PasskeyRequiredError()
-    : std::runtime_error(ServiceText::passkeyRequired().toStdString())
+    : UserFacingError("passkey required")
 {}
 
 TransportError::TransportError(QNetworkReply::NetworkError code, const QString &description)
-    : std::runtime_error(description.toStdString())
+    : UserFacingError(description.toStdString())
     , m_code(code)
     , m_description(description)
 {}
@@ -54,11 +54,7 @@ QString userFacingMessage(std::exception_ptr error)
 {
     try {
         std::rethrow_exception(error);
-    } catch (const ShareError &e) {
-        return e.errorDescription();
-    } catch (const PasskeyRequiredError &) {
-        return PasskeyRequiredError::errorDescription();
-    } catch (const TransportError &e) {
+    } catch (const UserFacingError &e) {
         return e.errorDescription();
     } catch (const std::exception &e) {
         return QString::fromUtf8(e.what());

@@ -19,32 +19,40 @@ QString passkeyRequired();
 QString timedOut();
 } // namespace ServiceText
 
-class ShareError : public std::runtime_error
+// Every error the user may see: one line of text.
+class UserFacingError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+    virtual QString errorDescription() const = 0;
+};
+
+class ShareError : public UserFacingError
 {
 public:
     explicit ShareError(const QString &description);
-    const QString &errorDescription() const { return m_description; }
+    QString errorDescription() const override { return m_description; }
 
 private:
     QString m_description;
 };
 
 // The service asks for a fresh sudo session: the send flow answers with the passkey step-up.
-class PasskeyRequiredError : public std::runtime_error
+class PasskeyRequiredError : public UserFacingError
 {
 public:
     PasskeyRequiredError();
-    static QString errorDescription() { return ServiceText::passkeyRequired(); }
+    QString errorDescription() const override { return ServiceText::passkeyRequired(); }
 };
 
 // The transfer failed without an HTTP answer (no connection, TLS, time-out, cancellation);
 // the description is the network stack's own.
-class TransportError : public std::runtime_error
+class TransportError : public UserFacingError
 {
 public:
     TransportError(QNetworkReply::NetworkError code, const QString &description);
     QNetworkReply::NetworkError code() const { return m_code; }
-    const QString &errorDescription() const { return m_description; }
+    QString errorDescription() const override { return m_description; }
 
 private:
     QNetworkReply::NetworkError m_code;

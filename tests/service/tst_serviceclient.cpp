@@ -147,7 +147,7 @@ private Q_SLOTS:
         ServiceRequest request;
         request.method = method;
         request.relativePath = path;
-        request.query = QUrlQuery(query);
+        request.encodedQuery = query;
         request.body = body;
         request.contentType = contentType;
         request.acceptJson = acceptJson;

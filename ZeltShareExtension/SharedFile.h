@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+#include <QUuid>
+
+// One file that will be sent, backed by a private copy in the sheet's temporary directory.
+struct SharedFile
+{
+    QUuid id;
+    QUrl fileURL;     // the private copy (a local file)
+    QString filename; // the copy's name, sent to the service
+    QString mediaType;
+    qint64 sizeBytes = 0;
+    // A JPEG made by the image preparation, small enough to go inline.
+    bool isPreparedImage = false;
+
+    bool operator==(const SharedFile &) const = default;
+};
