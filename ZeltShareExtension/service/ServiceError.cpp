@@ -52,6 +52,8 @@ TransportError::TransportError(QNetworkReply::NetworkError code, const QString &
 
 QString userFacingMessage(std::exception_ptr error)
 {
+    if (!error)
+        return {};
     try {
         std::rethrow_exception(error);
     } catch (const UserFacingError &e) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HttpTransfer.h"
 #include "ShareDestination.h"
 #include "avatar/ToviAvatar.h"
 
@@ -9,7 +10,6 @@
 
 #include <optional>
 
-class RequestAbort;
 class SessionHolder;
 
 // The destinations answer: recent threads (or those matching a search), whether Tovi can be
