@@ -23,7 +23,11 @@ std::function<void(qint64, qint64)> sentBytes(const std::function<void(qint64)> 
 {
     if (!onProgress)
         return {};
-    return [onProgress](qint64 sent, qint64) { onProgress(sent); };
+    // Qt reports (0, 0) once more when the reply finishes; that is not a count of this upload.
+    return [onProgress](qint64 sent, qint64 total) {
+        if (sent != 0 || total != 0)
+            onProgress(sent);
+    };
 }
 
 // The copy is always a local file; anything else is a path that cannot be opened.
