@@ -97,7 +97,7 @@ QCoro::Task<HttpResponse> HttpTransfer::run(Request request)
 
     // Read as the bytes arrive so that an oversized body is never held whole.
     auto drain = [raw, &response, ceiling] {
-        if (response.bodyTooLarge)
+        if (response.bodyTooLarge || !raw->isOpen())
             return;
         if (response.body.size() + raw->bytesAvailable() > ceiling) {
             response.bodyTooLarge = true;
