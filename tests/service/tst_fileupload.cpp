@@ -1,10 +1,13 @@
 #include "ServiceFixture.h"
 #include "TaskResult.h"
+#include "TestConnectProxy.h"
 #include "service/FileUploadPipeline.h"
 #include "service/ServiceError.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkProxy>
+#include <QScopeGuard>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -174,14 +177,50 @@ private Q_SLOTS:
         QVERIFY(proxy.headerValues("Accept").isEmpty());
     }
 
-    // Adopted custom domains upload only through the proxy. The origin names a custom domain;
-    // the test server answers for it through a proxy-free loopback override.
+    void customDomainRule_data()
+    {
+        QTest::addColumn<QString>("origin");
+        QTest::addColumn<bool>("proxyOnly");
+        QTest::newRow("team suffix") << u"https://acme.zelt.team"_s << true;
+        QTest::newRow("capitals") << u"https://Staging.ZELT.app/"_s << true;
+        QTest::newRow("production") << u"https://zelt.app"_s << false;
+        QTest::newRow("development") << u"https://127.0.0.1:8443"_s << false;
+    }
+
+    void customDomainRule()
+    {
+        QFETCH(QString, origin);
+        QFETCH(bool, proxyOnly);
+        QCOMPARE(FileUploadPipeline::usesProxyOnly(QUrl(origin)), proxyOnly);
+    }
+
+    // An adopted custom domain uploads only through the proxy: the storage URL is never tried.
+    // The domain is reached through an HTTP proxy that tunnels to the test server.
     void customDomainUsesOnlyTheProxy()
     {
-        QVERIFY(FileUploadPipeline::usesProxyOnly(QUrl(u"https://acme.zelt.team"_s)));
-        QVERIFY(FileUploadPipeline::usesProxyOnly(QUrl(u"https://Staging.ZELT.app/"_s)));
-        QVERIFY(!FileUploadPipeline::usesProxyOnly(QUrl(u"https://zelt.app"_s)));
-        QVERIFY(!FileUploadPipeline::usesProxyOnly(QUrl(u"https://127.0.0.1:8443"_s)));
+        ServiceFixture fixture;
+        TestConnectProxy proxy(fixture.server().origin().port());
+        QVERIFY(proxy.listen());
+        QNetworkProxy::setApplicationProxy(
+            QNetworkProxy(QNetworkProxy::HttpProxy, u"127.0.0.1"_s, proxy.port()));
+        const auto restore = qScopeGuard([] { QNetworkProxy::setApplicationProxy({}); });
+        fixture.resetHolder(QUrl(u"https://acme.zelt.team"_s));
+        fixture.server().enqueue(ScriptedResponse{200, {}, {}, false, false});
+
+        const auto file = sharedFile(fixture, "a.png", "image/png", "png-bytes");
+        const auto result = TaskResult<bool>::wait(uploaded(FileUploadPipeline::uploadFile(
+            fixture.holder(), file, QUrl(u"https://storage.example/obj?sig=1"_s), {})));
+        QVERIFY2(result.value, qPrintable(userFacingMessage(result.error)));
+
+        QCOMPARE(proxy.tunnels(), QList<QByteArray>{"acme.zelt.team:443"});
+        QCOMPARE(fixture.server().requests().size(), 1);
+        const auto &request = fixture.server().requests().first();
+        QCOMPARE(request.target, "/api/attachments/upload-proxy"_ba);
+        QCOMPARE(request.header("x-zelt-upload-reason"), "custom-domain"_ba);
+        QCOMPARE(request.header("x-zelt-upload-url"), "https://storage.example/obj?sig=1"_ba);
+        QVERIFY(request.headerValues("x-zelt-direct-upload-status").isEmpty());
+        QCOMPARE(request.header("Origin"), "https://acme.zelt.team"_ba);
+        QCOMPARE(request.body, "png-bytes"_ba);
     }
 
     void proxyFailures_data()

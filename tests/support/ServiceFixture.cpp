@@ -16,7 +16,9 @@ ServiceFixture::ServiceFixture()
 
 const TestCertificates &ServiceFixture::certificates()
 {
-    static const TestCertificates generated = TestCertificates::generate();
+    // Also valid for a custom domain, reached through a test proxy.
+    static const TestCertificates generated =
+        TestCertificates::generate(QStringLiteral("Zelt test CA"), {u"acme.zelt.team"_s});
     return generated;
 }
 

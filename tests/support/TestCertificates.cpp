@@ -77,7 +77,8 @@ QByteArray pem(EVP_PKEY *key)
 
 } // namespace
 
-TestCertificates TestCertificates::generate(const QString &commonName)
+TestCertificates TestCertificates::generate(const QString &commonName,
+                                            const QStringList &extraNames)
 {
     const auto authorityName = commonName.toUtf8();
     Key authorityKey = newKey();
@@ -94,7 +95,10 @@ TestCertificates TestCertificates::generate(const QString &commonName)
     addExtension(server.get(), authority.get(), NID_basic_constraints, "critical,CA:FALSE");
     addExtension(server.get(), authority.get(), NID_key_usage, "critical,digitalSignature");
     addExtension(server.get(), authority.get(), NID_ext_key_usage, "serverAuth");
-    addExtension(server.get(), authority.get(), NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1");
+    QByteArray names = "DNS:localhost,IP:127.0.0.1";
+    for (const auto &name : extraNames)
+        names += ",DNS:" + name.toUtf8();
+    addExtension(server.get(), authority.get(), NID_subject_alt_name, names.constData());
     check(X509_sign(server.get(), authorityKey.get(), EVP_sha256()) > 0, "X509_sign server");
 
     TestCertificates result;

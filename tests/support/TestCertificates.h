@@ -4,14 +4,16 @@
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QString>
+#include <QStringList>
 
 // A certificate authority and a server certificate it signed, made fresh for a test run:
-// the server certificate names localhost and 127.0.0.1.
+// the server certificate names localhost, 127.0.0.1 and the extra DNS names given.
 struct TestCertificates
 {
     QSslCertificate authority;
     QSslCertificate server;
     QSslKey serverKey;
 
-    static TestCertificates generate(const QString &commonName = QStringLiteral("Zelt test CA"));
+    static TestCertificates generate(const QString &commonName = QStringLiteral("Zelt test CA"),
+                                     const QStringList &extraNames = {});
 };
