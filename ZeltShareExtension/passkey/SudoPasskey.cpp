@@ -111,7 +111,7 @@ AssertionParameters assertionParameters(const Options &options)
     return parameters;
 }
 
-Completion completion(const PasskeyPrompt::Credential &credential, const QString &passkeyAttemptID)
+Completion completion(const Credential &credential, const QString &passkeyAttemptID)
 {
     Completion result;
     result.passkeyAttemptID = passkeyAttemptID;

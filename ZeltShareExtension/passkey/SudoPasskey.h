@@ -1,6 +1,5 @@
 #pragma once
 
-#include "PasskeyPrompt.h"
 #include "service/InternalAppAPI.h"
 #include "service/ServiceError.h"
 
@@ -30,6 +29,18 @@ struct Options
     QString userVerification;       // "required", "preferred" or "discouraged", passed on as is
 
     static std::optional<Options> fromJson(const QJsonValue &value);
+};
+
+// What an authenticator signed, reduced to bytes (the prompt's result).
+struct Credential
+{
+    QByteArray id;
+    QByteArray clientDataJSON;
+    QByteArray authenticatorData;
+    QByteArray signature;
+    std::optional<QByteArray> userHandle;
+    // True only for a platform authenticator; security keys report false.
+    bool isPlatform = false;
 };
 
 // What the prompt is asked to sign.
@@ -89,7 +100,7 @@ QString base64URLEncode(const QByteArray &bytes);
 // Throws CeremonyError::invalidOptions when the challenge does not decode; undecodable
 // credential IDs are dropped.
 AssertionParameters assertionParameters(const Options &options);
-Completion completion(const PasskeyPrompt::Credential &credential, const QString &passkeyAttemptID);
+Completion completion(const Credential &credential, const QString &passkeyAttemptID);
 
 QCoro::Task<Options> beginSudoPasskeyAuthentication(QPointer<SessionHolder> holder);
 QCoro::Task<SudoSessionResult> completeSudoPasskeyAuthentication(QPointer<SessionHolder> holder,

@@ -31,7 +31,16 @@ ServiceEnvironment::fromBundle(const BundleConfiguration &configuration)
                           qUtf8Printable(*path));
         }
     }
-    return std::make_shared<ServiceEnvironment>(
+    auto environment = std::make_shared<ServiceEnvironment>(
         origin, std::make_shared<SharedSessionStore>(SessionKeychain::create(configuration)),
         authorities);
+    environment->setSharedDefaultsFile(defaults->fileName());
+    return environment;
+}
+
+std::unique_ptr<QSettings> ServiceEnvironment::sharedDefaults() const
+{
+    if (m_sharedDefaultsFile.isEmpty())
+        return UserDefaults::standard();
+    return std::make_unique<QSettings>(m_sharedDefaultsFile, QSettings::IniFormat);
 }

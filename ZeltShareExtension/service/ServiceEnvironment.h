@@ -4,6 +4,7 @@
 #include "SharedSessionStore.h"
 
 #include <QList>
+#include <QSettings>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 
@@ -40,6 +41,10 @@ public:
     // System trust, plus the development CA where it applies. Never weaker than the default.
     const QSslConfiguration &sslConfiguration() const { return m_ssl; }
 
+    // The suite shared with the main application (or the standard defaults without one).
+    std::unique_ptr<QSettings> sharedDefaults() const;
+    void setSharedDefaultsFile(const QString &fileName) { m_sharedDefaultsFile = fileName; }
+
     const Timeouts &timeouts() const { return m_timeouts; }
     // Tests shorten them; the product keeps the defaults.
     void setTimeouts(const Timeouts &timeouts) { m_timeouts = timeouts; }
@@ -49,4 +54,5 @@ private:
     std::shared_ptr<SharedSessionStore> m_store;
     QSslConfiguration m_ssl;
     Timeouts m_timeouts;
+    QString m_sharedDefaultsFile;
 };

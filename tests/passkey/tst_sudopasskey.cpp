@@ -135,9 +135,9 @@ private Q_SLOTS:
     {
         QFETCH(bool, withUserHandle);
         QFETCH(bool, isPlatform);
-        PasskeyPrompt::Credential credential{"\xfb\xff",     "{\"type\":\"webauthn.get\"}",
-                                             "\x01\x02\x03", "\xfb\xff\xbf",
-                                             std::nullopt,   isPlatform};
+        SudoPasskey::Credential credential{"\xfb\xff",     "{\"type\":\"webauthn.get\"}",
+                                           "\x01\x02\x03", "\xfb\xff\xbf",
+                                           std::nullopt,   isPlatform};
         if (withUserHandle)
             credential.userHandle = "\x01"_ba;
         const auto json = SudoPasskey::completion(credential, u"att-1"_s).toJson();
