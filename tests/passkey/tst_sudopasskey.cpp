@@ -1,5 +1,6 @@
 #include "ServiceFixture.h"
 #include "TaskResult.h"
+#include "passkey/SecurityKeyPasskeyPrompt.h"
 #include "passkey/SudoPasskey.h"
 #include "service/ServiceError.h"
 
@@ -159,6 +160,30 @@ private Q_SLOTS:
         QCOMPARE(assertion.keys().size(), withUserHandle ? 4 : 3);
         if (withUserHandle)
             QCOMPARE(assertion.value("userHandle"_L1).toString(), u"AQ"_s);
+    }
+
+    // libfido2 hands the authenticator data over as a CBOR byte string.
+    void authenticatorDataUnwrapping_data()
+    {
+        QTest::addColumn<QByteArray>("cbor");
+        QTest::addColumn<QByteArray>("data");
+
+        const QByteArray data37(37, 'a');
+        const QByteArray data300(300, 'b');
+        QTest::newRow("short") << QByteArray("\x43xyz", 4) << "xyz"_ba;
+        QTest::newRow("one length byte") << "\x58\x25"_ba + data37 << data37;
+        QTest::newRow("two length bytes") << "\x59\x01\x2c"_ba + data300 << data300;
+        QTest::newRow("length too long") << QByteArray("\x44xyz", 4) << QByteArray();
+        QTest::newRow("text string") << QByteArray("\x63xyz", 4) << QByteArray();
+        QTest::newRow("truncated header") << "\x59\x01"_ba << QByteArray();
+        QTest::newRow("empty") << QByteArray() << QByteArray();
+    }
+
+    void authenticatorDataUnwrapping()
+    {
+        QFETCH(QByteArray, cbor);
+        QFETCH(QByteArray, data);
+        QCOMPARE(SecurityKeyPasskeyPrompt::unwrapByteString(cbor), data);
     }
 
     void envelope_data()

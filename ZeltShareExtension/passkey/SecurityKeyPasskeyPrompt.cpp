@@ -1,0 +1,202 @@
+#include "SecurityKeyPasskeyPrompt.h"
+
+#include "Logging.h"
+#include "service/ServiceError.h"
+
+#include <QCoreApplication>
+#include <QCoroFuture>
+#include <QCoroSignal>
+#include <QCoroTimer>
+#include <QScopeGuard>
+#include <QtConcurrent>
+
+#include <atomic>
+#include <fido.h>
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+QString text(const char *source)
+{
+    return QCoreApplication::translate("SecurityKeyPasskeyPrompt", source);
+}
+
+struct DeviceList
+{
+    fido_dev_info_t *list = fido_dev_info_new(16);
+    ~DeviceList() { fido_dev_info_free(&list, 16); }
+};
+
+// An open device and the assertion it is asked for. Shared with the worker thread that waits
+// for the touch, so that a cancel from the main thread always finds both alive.
+struct Session
+{
+    fido_dev_t *device = fido_dev_new();
+    fido_assert_t *assertion = fido_assert_new();
+    std::atomic<bool> open = false;
+
+    ~Session()
+    {
+        if (open)
+            fido_dev_close(device);
+        fido_dev_free(&device);
+        fido_assert_free(&assertion);
+    }
+};
+
+// The path of the first security key plugged in, or empty.
+QByteArray firstDevicePath()
+{
+    DeviceList devices;
+    size_t found = 0;
+    if (!devices.list || fido_dev_info_manifest(devices.list, 16, &found) != FIDO_OK || found == 0)
+        return {};
+    return QByteArray(fido_dev_info_path(fido_dev_info_ptr(devices.list, 0)));
+}
+
+QByteArray bytes(const unsigned char *data, size_t length)
+{
+    return data ? QByteArray(reinterpret_cast<const char *>(data), qsizetype(length))
+                : QByteArray();
+}
+
+} // namespace
+
+SecurityKeyPasskeyPrompt::SecurityKeyPasskeyPrompt(SecurityKeyPresenter *presenter)
+    : m_presenter(presenter)
+{
+    fido_init(0);
+}
+
+QByteArray SecurityKeyPasskeyPrompt::unwrapByteString(const QByteArray &cbor)
+{
+    if (cbor.isEmpty() || (quint8(cbor[0]) >> 5) != 2)
+        return {};
+    const quint8 additional = quint8(cbor[0]) & 0x1f;
+    qsizetype header = 1;
+    quint64 length = additional;
+    if (additional >= 24) {
+        if (additional > 27)
+            return {};
+        header = 1 + (qsizetype(1) << (additional - 24));
+        if (cbor.size() < header)
+            return {};
+        length = 0;
+        for (qsizetype i = 1; i < header; ++i)
+            length = (length << 8) | quint8(cbor[i]);
+    }
+    if (quint64(cbor.size() - header) != length)
+        return {};
+    return cbor.mid(header);
+}
+
+QCoro::Task<SudoPasskeyPrompt::Credential>
+SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters parameters)
+{
+    using SudoPasskey::CeremonyError;
+    if (!m_presenter)
+        throw ShareError(text("Zelt could not show the passkey prompt."));
+    QPointer<SecurityKeyPresenter> presenter = m_presenter;
+    bool canceled = false;
+    auto session = std::make_shared<Session>();
+    // The connection reaches into this frame: it is cut before the frame ends, whichever way.
+    const auto cancelConnection = QObject::connect(
+        presenter, &SecurityKeyPresenter::cancelRequested, presenter, [&canceled, session] {
+            canceled = true;
+            if (session->open)
+                fido_dev_cancel(session->device);
+        });
+    const auto finish = qScopeGuard([presenter, cancelConnection] {
+        QObject::disconnect(cancelConnection);
+        if (presenter)
+            presenter->close();
+    });
+
+    // Wait for a key to be plugged in.
+    presenter->show(SecurityKeyPresenter::Step::InsertKey);
+    QByteArray path = firstDevicePath();
+    while (path.isEmpty()) {
+        co_await QCoro::sleepFor(500ms);
+        if (canceled || !presenter)
+            throw CeremonyError(CeremonyError::Kind::canceled);
+        path = firstDevicePath();
+    }
+    if (fido_dev_open(session->device, path.constData()) != FIDO_OK)
+        throw ShareError(text("The security key could not be opened."));
+    session->open = true;
+
+    const QByteArray clientData =
+        clientDataJSON(parameters.challenge, parameters.relyingPartyIdentifier);
+    const QByteArray rpID = parameters.relyingPartyIdentifier.toUtf8();
+    fido_assert_set_rp(session->assertion, rpID.constData());
+    fido_assert_set_clientdata(session->assertion,
+                               reinterpret_cast<const unsigned char *>(clientData.constData()),
+                               size_t(clientData.size()));
+    for (const auto &id : parameters.allowedCredentialIDs)
+        fido_assert_allow_cred(session->assertion,
+                               reinterpret_cast<const unsigned char *>(id.constData()),
+                               size_t(id.size()));
+    fido_assert_set_up(session->assertion, FIDO_OPT_TRUE);
+
+    // A key with a PIN and no built-in verification verifies the user by its PIN, unless the
+    // service discourages verification.
+    const bool builtInVerification = fido_dev_has_uv(session->device);
+    const bool hasPin = fido_dev_has_pin(session->device);
+    const bool verify =
+        parameters.userVerification != u"discouraged" &&
+        (builtInVerification || hasPin || parameters.userVerification == u"required");
+    fido_assert_set_uv(session->assertion,
+                       verify && builtInVerification ? FIDO_OPT_TRUE : FIDO_OPT_OMIT);
+
+    std::optional<QByteArray> pin;
+    bool wrongPin = false;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (verify && !builtInVerification) {
+            if (!hasPin)
+                throw ShareError(text("This security key has no PIN to verify you with."));
+            int retries = -1;
+            fido_dev_get_retry_count(session->device, &retries);
+            const auto typed = co_await presenter->requestPin(retries, wrongPin);
+            if (!typed || canceled || !presenter)
+                throw CeremonyError(CeremonyError::Kind::canceled);
+            pin = typed->toUtf8();
+        }
+        presenter->show(SecurityKeyPresenter::Step::TouchKey);
+        const char *pinText = pin ? pin->constData() : nullptr;
+        const int status = co_await QtConcurrent::run([session, pinText] {
+            return fido_dev_get_assert(session->device, session->assertion, pinText);
+        });
+        if (canceled || status == FIDO_ERR_KEEPALIVE_CANCEL)
+            throw CeremonyError(CeremonyError::Kind::canceled);
+        if (status == FIDO_ERR_PIN_INVALID) {
+            wrongPin = true;
+            continue;
+        }
+        if (status == FIDO_ERR_NO_CREDENTIALS)
+            throw ShareError(text("This security key is not registered with Zelt."));
+        if (status != FIDO_OK || fido_assert_count(session->assertion) < 1)
+            throw ShareError(
+                text("The security key failed: %1").arg(QString::fromUtf8(fido_strerr(status))));
+
+        Credential credential;
+        credential.id = bytes(fido_assert_id_ptr(session->assertion, 0),
+                              fido_assert_id_len(session->assertion, 0));
+        credential.clientDataJSON = clientData;
+        credential.authenticatorData =
+            unwrapByteString(bytes(fido_assert_authdata_ptr(session->assertion, 0),
+                                   fido_assert_authdata_len(session->assertion, 0)));
+        credential.signature = bytes(fido_assert_sig_ptr(session->assertion, 0),
+                                     fido_assert_sig_len(session->assertion, 0));
+        if (fido_assert_user_id_len(session->assertion, 0) > 0)
+            credential.userHandle = bytes(fido_assert_user_id_ptr(session->assertion, 0),
+                                          fido_assert_user_id_len(session->assertion, 0));
+        credential.isPlatform = false;
+        // Without data and signature the assertion is not one the service can check.
+        if (credential.authenticatorData.isEmpty() || credential.signature.isEmpty())
+            throw CeremonyError(CeremonyError::Kind::invalidOptions);
+        co_return credential;
+    }
+    throw ShareError(text("The security key refused the PIN."));
+}

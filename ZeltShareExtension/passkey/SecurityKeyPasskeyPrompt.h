@@ -1,0 +1,23 @@
+#pragma once
+
+#include "SecurityKeyPresenter.h"
+#include "SudoPasskeyPrompt.h"
+
+#include <QPointer>
+
+// The step-up prompt for security keys over USB or NFC (libfido2). Linux has no platform
+// authenticator, so every credential it returns is "cross-platform".
+class SecurityKeyPasskeyPrompt final : public SudoPasskeyPrompt
+{
+public:
+    explicit SecurityKeyPasskeyPrompt(SecurityKeyPresenter *presenter);
+
+    // The authenticator data inside libfido2's CBOR byte string; empty when it is not one.
+    static QByteArray unwrapByteString(const QByteArray &cbor);
+
+protected:
+    QCoro::Task<Credential> requestAssertion(SudoPasskey::AssertionParameters parameters) override;
+
+private:
+    QPointer<SecurityKeyPresenter> m_presenter;
+};
