@@ -1,3 +1,4 @@
+#include "SharedStateSignalCounter.h"
 #include "TaskResult.h"
 #include "TestCertificates.h"
 #include "TestHttpsServer.h"
@@ -8,8 +9,6 @@
 #include "service/SessionHolder.h"
 
 #include <QCoroTask>
-#include <QDBusConnection>
-#include <QDBusMessage>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -66,22 +65,13 @@ class TestServiceClient : public QObject
 {
     Q_OBJECT
 
-public Q_SLOTS:
-    void onSharedStateChanged() { ++m_notifications; }
-    void onMarker() { m_markerSeen = true; }
-
 private Q_SLOTS:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
         m_certificates = TestCertificates::generate();
-        auto bus = QDBusConnection::sessionBus();
-        QVERIFY2(bus.isConnected(), "needs a session bus (run through ctest)");
-        QVERIFY(bus.connect(QString(), AppIdentifiers::sharedStateObjectPath,
-                            AppIdentifiers::sharedStateInterface, AppIdentifiers::sharedStateSignal,
-                            this, SLOT(onSharedStateChanged())));
-        QVERIFY(bus.connect(QString(), AppIdentifiers::sharedStateObjectPath, u"test.Marker"_s,
-                            u"Marker"_s, this, SLOT(onMarker())));
+        m_notifications = std::make_unique<SharedStateSignalCounter>();
+        QVERIFY2(m_notifications->isListening(), "needs a session bus (run through ctest)");
     }
 
     void init()
@@ -90,7 +80,7 @@ private Q_SLOTS:
         QVERIFY(m_server->listen());
         m_dir = std::make_unique<QTemporaryDir>();
         m_holder = makeHolder(m_server->origin(), {m_certificates.authority});
-        m_notifications = 0;
+        m_notificationsBefore = m_notifications->count();
     }
 
     void cleanup()
@@ -414,25 +404,14 @@ private:
         return {std::move(result.value), result.error};
     }
 
-    // Signals from one sender arrive in order: once a marker sent after the call is back,
-    // every notification the call posted has arrived too.
-    int notificationsSoFar()
-    {
-        m_markerSeen = false;
-        auto bus = QDBusConnection::sessionBus();
-        bus.send(QDBusMessage::createSignal(AppIdentifiers::sharedStateObjectPath, u"test.Marker"_s,
-                                            u"Marker"_s));
-        if (!QTest::qWaitFor([this] { return m_markerSeen; }, 5000))
-            return -1;
-        return m_notifications;
-    }
+    int notificationsSoFar() { return m_notifications->count() - m_notificationsBefore; }
 
     TestCertificates m_certificates;
     std::unique_ptr<TestHttpsServer> m_server;
     std::unique_ptr<QTemporaryDir> m_dir;
     SessionHolder *m_holder = nullptr;
-    int m_notifications = 0;
-    bool m_markerSeen = false;
+    std::unique_ptr<SharedStateSignalCounter> m_notifications;
+    int m_notificationsBefore = 0;
 };
 
 QTEST_GUILESS_MAIN(TestServiceClient)

@@ -12,13 +12,14 @@ SharedStateSignalCounter::SharedStateSignalCounter(QObject *parent)
     : QObject(parent)
 {
     auto bus = QDBusConnection::sessionBus();
+    // Only this process's own signals: other test processes share the bus.
     m_listening =
         bus.isConnected() &&
-        bus.connect(QString(), AppIdentifiers::sharedStateObjectPath,
+        bus.connect(bus.baseService(), AppIdentifiers::sharedStateObjectPath,
                     AppIdentifiers::sharedStateInterface, AppIdentifiers::sharedStateSignal, this,
                     SLOT(onSharedStateChanged())) &&
-        bus.connect(QString(), AppIdentifiers::sharedStateObjectPath, u"test.Marker"_s, u"Marker"_s,
-                    this, SLOT(onMarker()));
+        bus.connect(bus.baseService(), AppIdentifiers::sharedStateObjectPath, u"test.Marker"_s,
+                    u"Marker"_s, this, SLOT(onMarker()));
 }
 
 int SharedStateSignalCounter::count()
