@@ -33,6 +33,11 @@ ShareComposeModel::ShareComposeModel(std::shared_ptr<ServiceEnvironment> environ
     , m_destination(loadLastDestination().value_or(ShareDestination::tovi()))
 {
     connect(this, &SessionHolder::sharedSessionChanged, this, &ShareComposeModel::updateCanSend);
+    // Only the last query typed within the debounce interval reaches the service.
+    m_searchDebounce.setSingleShot(true);
+    m_searchDebounce.setTimerType(Qt::PreciseTimer);
+    m_searchDebounce.setInterval(searchDebounce);
+    connect(&m_searchDebounce, &QTimer::timeout, this, &ShareComposeModel::startSearch);
     updateCanSend();
     // Started once the creator has connected to the model, as two independent tasks.
     QTimer::singleShot(0, this, [this] {
@@ -257,26 +262,30 @@ void ShareComposeModel::setSearchQuery(const QString &query)
     Q_EMIT searchQueryChanged();
 
     // A new query abandons the old one, and its request with it.
-    const quint64 generation = ++m_searchGeneration;
+    ++m_searchGeneration;
+    m_searchDebounce.stop();
     if (m_searchAbort)
         m_searchAbort->abort();
-    const QString trimmed = query.trimmed();
-    if (trimmed.isEmpty()) {
+    if (query.trimmed().isEmpty()) {
         setSearchResults(std::nullopt);
         setIsSearching(false);
         return;
     }
     setIsSearching(true);
-    search(trimmed, generation);
+    m_searchDebounce.start();
+}
+
+void ShareComposeModel::startSearch()
+{
+    const QString query = m_searchQuery.trimmed();
+    if (query.isEmpty())
+        return;
+    search(query, m_searchGeneration);
 }
 
 QCoro::Task<> ShareComposeModel::search(QString query, quint64 generation)
 {
     QPointer<ShareComposeModel> self(this);
-    co_await QCoro::sleepFor(searchDebounce);
-    if (!self || m_searchGeneration != generation)
-        co_return;
-
     auto *abort = new RequestAbort(this);
     m_searchAbort = abort;
     std::optional<QList<ShareDestinationThread>> threads;
@@ -418,14 +427,13 @@ QCoro::Task<> ShareComposeModel::deliverShare()
     finishSent();
 }
 
-QCoro::Task<> ShareComposeModel::finishSent()
+void ShareComposeModel::finishSent()
 {
-    QPointer<ShareComposeModel> self(this);
-    co_await QCoro::sleepFor(sentConfirmation);
-    if (!self)
-        co_return;
-    m_temporaryDirectory.remove();
-    completeRequest();
+    // Bound to the model: a sheet that goes away meanwhile has nothing left to complete.
+    QTimer::singleShot(sentConfirmation, this, [this] {
+        m_temporaryDirectory.remove();
+        completeRequest();
+    });
 }
 
 void ShareComposeModel::cancel()

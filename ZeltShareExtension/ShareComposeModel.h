@@ -12,6 +12,7 @@
 #include <QHash>
 #include <QImage>
 #include <QPointer>
+#include <QTimer>
 #include <QUuid>
 #include <QVariant>
 
@@ -147,9 +148,10 @@ Q_SIGNALS:
 private:
     QCoro::Task<> loadItems();
     QCoro::Task<> loadDestinations();
+    void startSearch();
     QCoro::Task<> search(QString query, quint64 generation);
     QCoro::Task<> runSendAction();
-    QCoro::Task<> finishSent();
+    void finishSent();
     void failSend(std::exception_ptr error);
     void completeRequest();
     QPointer<SessionHolder> asHolder() { return QPointer<SessionHolder>(this); }
@@ -192,4 +194,5 @@ private:
     // The newest search; an older one that wakes up or answers finds a newer number and stops.
     quint64 m_searchGeneration = 0;
     QPointer<RequestAbort> m_searchAbort;
+    QTimer m_searchDebounce;
 };
