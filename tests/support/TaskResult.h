@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QCoroTask>
+#include <QEvent>
 
 #include <exception>
 #include <optional>
@@ -17,6 +19,9 @@ struct TaskResult
     {
         TaskResult result;
         QCoro::waitFor(capture(std::move(task), result));
+        // The transfer's network objects go with deleteLater(); let them go now rather than
+        // at exit.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         return result;
     }
 
