@@ -325,7 +325,7 @@ void TestZeltControls::usageErrors()
     QFETCH(QStringList, arguments);
     const Run run = runControls(arguments, cleanEnvironment());
     QCOMPARE(run.exitCode, 2);
-    QCOMPARE(run.err.count(u'\n'), 1);
+    QVERIFY2(run.err.count(u'\n') == 1, qPrintable(run.err));
     QVERIFY2(run.err.contains("usage: zelt-controls"_L1), qPrintable(run.err));
     QVERIFY(readRecords(m_record).isEmpty());
 }
@@ -355,7 +355,7 @@ void TestZeltControls::noApplicationOnTheBus()
     environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, bus.address());
     const Run run = runControls({u"run"_s, u"NewThread"_s}, environment);
     QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.err.count(u'\n'), 1);
+    QVERIFY2(run.err.count(u'\n') == 1, qPrintable(run.err));
     QVERIFY2(run.err.contains("not installed"_L1), qPrintable(run.err));
 }
 
@@ -367,7 +367,7 @@ void TestZeltControls::noSessionBus()
     environment.remove(u"DISPLAY"_s);
     const Run run = runControls({u"run"_s, u"DictateToTovi"_s}, environment);
     QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.err.count(u'\n'), 1);
+    QVERIFY2(run.err.count(u'\n') == 1, qPrintable(run.err));
     QVERIFY2(run.err.contains("no D-Bus session bus"_L1), qPrintable(run.err));
 }
 
