@@ -113,6 +113,7 @@ private Q_SLOTS:
     void threadOrb();
     void toviDestination();
     void contactSheet();
+    void toviFaceAsset();
 };
 
 void TestIconPainting::classicFacePlacement()
@@ -470,6 +471,17 @@ void TestIconPainting::contactSheet()
     const QString path = QStringLiteral(ZELT_REVIEW_DIR) + u"/contact-sheet.png"_s;
     QVERIFY(sheet.save(path));
     qInfo("contact sheet: %s", qPrintable(path));
+}
+
+void TestIconPainting::toviFaceAsset()
+{
+    // The signed-out notice's picture: square, the face in the middle, clear corners.
+    const QImage face(u":/avatar/ToviFace.png"_s);
+    QVERIFY(!face.isNull());
+    QCOMPARE(face.width(), face.height());
+    QCOMPARE(face.pixelColor(2, 2).alpha(), 0);
+    QCOMPARE(face.pixelColor(face.width() / 2, face.height() - 3).alpha(), 0);
+    QCOMPARE(face.pixelColor(face.width() / 2, face.height() * 3 / 4).alpha(), 255);
 }
 
 QTEST_MAIN(TestIconPainting)
