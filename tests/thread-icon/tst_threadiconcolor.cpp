@@ -53,19 +53,19 @@ void TestThreadIconColor::hexColor_data()
     QTest::addColumn<bool>("valid");
     QTest::addColumn<int>("rgb");
 
-    QTest::newRow("lower case") << u"#505238"_qs << true << 0x505238;
-    QTest::newRow("upper case") << u"#E3DEC7"_qs << true << 0xE3DEC7;
-    QTest::newRow("mixed case") << u"#e3DeC7"_qs << true << 0xE3DEC7;
-    QTest::newRow("black") << u"#000000"_qs << true << 0x000000;
-    QTest::newRow("white") << u"#ffffff"_qs << true << 0xFFFFFF;
-    QTest::newRow("three digits") << u"#fff"_qs << false << 0;
-    QTest::newRow("no number sign") << u"505238"_qs << false << 0;
-    QTest::newRow("eight characters") << u"#5052380"_qs << false << 0;
-    QTest::newRow("with alpha") << u"#505238ff"_qs << false << 0;
-    QTest::newRow("not hex") << u"#50523g"_qs << false << 0;
-    QTest::newRow("sign inside") << u"#+50523"_qs << false << 0;
-    QTest::newRow("space") << u"#50523 "_qs << false << 0;
-    QTest::newRow("full-width digit") << u"#50523"_qs + QChar(0xFF10) << false << 0;
+    QTest::newRow("lower case") << u"#505238"_s << true << 0x505238;
+    QTest::newRow("upper case") << u"#E3DEC7"_s << true << 0xE3DEC7;
+    QTest::newRow("mixed case") << u"#e3DeC7"_s << true << 0xE3DEC7;
+    QTest::newRow("black") << u"#000000"_s << true << 0x000000;
+    QTest::newRow("white") << u"#ffffff"_s << true << 0xFFFFFF;
+    QTest::newRow("three digits") << u"#fff"_s << false << 0;
+    QTest::newRow("no number sign") << u"505238"_s << false << 0;
+    QTest::newRow("eight characters") << u"#5052380"_s << false << 0;
+    QTest::newRow("with alpha") << u"#505238ff"_s << false << 0;
+    QTest::newRow("not hex") << u"#50523g"_s << false << 0;
+    QTest::newRow("sign inside") << u"#+50523"_s << false << 0;
+    QTest::newRow("space") << u"#50523 "_s << false << 0;
+    QTest::newRow("full-width digit") << u"#50523"_s + QChar(0xFF10) << false << 0;
     QTest::newRow("empty") << QString() << false << 0;
 }
 
@@ -124,22 +124,22 @@ void TestThreadIconColor::threadColor_data()
     const auto light = ThreadIconColorScheme::Light;
 
     // The destination icon's colours: prominent.
-    QTest::newRow("blue, dark") << u"blue"_qs << dark << true << oklch(0.84, 0.18, 250);
-    QTest::newRow("blue, light") << u"blue"_qs << light << true << oklch(0.67 - 0.08, 0.272, 250);
-    QTest::newRow("cyan, light") << u"cyan"_qs << light << true << oklch(0.63 - 0.08, 0.272, 205);
-    QTest::newRow("red, dark") << u"red"_qs << dark << true << oklch(0.84, 0.18, 25);
-    QTest::newRow("gray, light") << u"gray"_qs << light << true << oklch(0.59, 0, 0);
-    QTest::newRow("gray, dark") << u"gray"_qs << dark << true << oklch(0.84, 0, 0);
+    QTest::newRow("blue, dark") << u"blue"_s << dark << true << oklch(0.84, 0.18, 250);
+    QTest::newRow("blue, light") << u"blue"_s << light << true << oklch(0.67 - 0.08, 0.272, 250);
+    QTest::newRow("cyan, light") << u"cyan"_s << light << true << oklch(0.63 - 0.08, 0.272, 205);
+    QTest::newRow("red, dark") << u"red"_s << dark << true << oklch(0.84, 0.18, 25);
+    QTest::newRow("gray, light") << u"gray"_s << light << true << oklch(0.59, 0, 0);
+    QTest::newRow("gray, dark") << u"gray"_s << dark << true << oklch(0.84, 0, 0);
     // Plain.
-    QTest::newRow("blue, dark, plain") << u"blue"_qs << dark << false << oklch(0.7, 0.1, 250);
-    QTest::newRow("green, light, plain") << u"green"_qs << light << false << oklch(0.65, 0.16, 150);
+    QTest::newRow("blue, dark, plain") << u"blue"_s << dark << false << oklch(0.7, 0.1, 250);
+    QTest::newRow("green, light, plain") << u"green"_s << light << false << oklch(0.65, 0.16, 150);
     // Hex colours pass unchanged in both schemes.
-    QTest::newRow("hex, light") << u"#FF0000"_qs << light << true << SrgbColor{1, 0, 0};
-    QTest::newRow("hex, dark") << u"#ff0000"_qs << dark << false << SrgbColor{1, 0, 0};
+    QTest::newRow("hex, light") << u"#FF0000"_s << light << true << SrgbColor{1, 0, 0};
+    QTest::newRow("hex, dark") << u"#ff0000"_s << dark << false << SrgbColor{1, 0, 0};
     // Anything else is gray.
-    QTest::newRow("capitalised name") << u"Blue"_qs << light << true << oklch(0.59, 0, 0);
-    QTest::newRow("unknown") << u"teal"_qs << dark << true << oklch(0.84, 0, 0);
-    QTest::newRow("short hex") << u"#f00"_qs << light << false << oklch(0.67, 0, 0);
+    QTest::newRow("capitalised name") << u"Blue"_s << light << true << oklch(0.59, 0, 0);
+    QTest::newRow("unknown") << u"teal"_s << dark << true << oklch(0.84, 0, 0);
+    QTest::newRow("short hex") << u"#f00"_s << light << false << oklch(0.67, 0, 0);
     QTest::newRow("empty") << QString() << light << true << oklch(0.59, 0, 0);
 }
 

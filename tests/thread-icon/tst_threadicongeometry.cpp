@@ -97,8 +97,7 @@ void TestThreadIconGeometry::seededValues_data()
     QTest::addColumn<QString>("id");
     QTest::addColumn<QList<std::uint32_t>>("values");
 
-    QTest::newRow("abc") << u"abc"_qs
-                         << QList<std::uint32_t>{0x0BB9ADB8u, 0xFFD8E55Fu, 0x8D1DE826u};
+    QTest::newRow("abc") << u"abc"_s << QList<std::uint32_t>{0x0BB9ADB8u, 0xFFD8E55Fu, 0x8D1DE826u};
     QTest::newRow("empty") << QString()
                            << QList<std::uint32_t>{0x4622A677u, 0x4F65AF21u, 0xAABFBE41u};
     // Whole UTF-16 code units, not UTF-8 bytes; a character outside the BMP is two units.
@@ -131,12 +130,12 @@ void TestThreadIconGeometry::shapeRawValues_data()
     QTest::addColumn<QString>("raw");
     QTest::addColumn<int>("shape"); // -1: none
 
-    QTest::newRow("orb") << u"orb"_qs << int(ThreadIconShape::Orb);
-    QTest::newRow("cube") << u"cube"_qs << int(ThreadIconShape::Cube);
-    QTest::newRow("octahedron") << u"octahedron"_qs << int(ThreadIconShape::Octahedron);
-    QTest::newRow("tetrahedron") << u"tetrahedron"_qs << int(ThreadIconShape::Tetrahedron);
-    QTest::newRow("capitalised") << u"Orb"_qs << -1;
-    QTest::newRow("other word") << u"sphere"_qs << -1;
+    QTest::newRow("orb") << u"orb"_s << int(ThreadIconShape::Orb);
+    QTest::newRow("cube") << u"cube"_s << int(ThreadIconShape::Cube);
+    QTest::newRow("octahedron") << u"octahedron"_s << int(ThreadIconShape::Octahedron);
+    QTest::newRow("tetrahedron") << u"tetrahedron"_s << int(ThreadIconShape::Tetrahedron);
+    QTest::newRow("capitalised") << u"Orb"_s << -1;
+    QTest::newRow("other word") << u"sphere"_s << -1;
     QTest::newRow("empty") << QString() << -1;
 }
 
