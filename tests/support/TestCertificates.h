@@ -5,8 +5,8 @@
 #include <QSslKey>
 #include <QString>
 
-// A certificate authority and a server certificate it signed, made fresh for a test run:
-// the server certificate names localhost and 127.0.0.1.
+// A certificate authority and a server certificate it signed, made fresh for a test run by the
+// development service's generator: the server certificate names localhost and 127.0.0.1.
 struct TestCertificates
 {
     QSslCertificate authority;
