@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -21,10 +22,12 @@
 #include <arpa/inet.h>
 #include <cmath>
 #include <cstdio>
+#include <fcntl.h>
 #include <httplib.h>
 #include <mutex>
 #include <netinet/in.h>
 #include <stdexcept>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -227,6 +230,7 @@ struct DevService::Private
                          const httplib::ContentReader &reader);
     void avatarImage(const httplib::Request &request, httplib::Response &response);
 
+    int directoryLock = -1;
     DevServiceOptions options;
     DevCertificates certificates;
     SessionRegistry sessions;
@@ -263,16 +267,31 @@ QString ensureDirectory(const QString &directory)
     return QDir(directory).absolutePath();
 }
 
-DevServiceOptions withDirectory(DevServiceOptions options)
+// One service per data directory: a second one would clear the uploads of the first.
+int lockDirectory(const QString &directory)
+{
+    const auto path = QFile::encodeName(QDir(directory).filePath(u"service.lock"_s));
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        throw std::runtime_error(
+            QStringLiteral("another development service uses %1").arg(directory).toStdString());
+    }
+    return fd;
+}
+
+DevServiceOptions withDirectory(DevServiceOptions options, int *lock)
 {
     options.dataDirectory = ensureDirectory(options.dataDirectory);
+    *lock = lockDirectory(options.dataDirectory);
     return options;
 }
 
 } // namespace
 
 DevService::Private::Private(DevServiceOptions serviceOptions)
-    : options(withDirectory(std::move(serviceOptions)))
+    : options(withDirectory(std::move(serviceOptions), &directoryLock))
     , certificates(DevCertificates::ensure(options.dataDirectory))
     , sessions(registrySettings(options))
     , uploads(QDir(options.dataDirectory).filePath(u"uploads"_s), options.uploadUrlLifetime)
@@ -292,6 +311,12 @@ DevService::Private::Private(DevServiceOptions serviceOptions)
     server->set_keep_alive_max_count(100);
     // Headers and body leave in separate writes; without this each answer waits for an ACK.
     server->set_tcp_nodelay(true);
+    // The library's default adds SO_REUSEPORT, which lets a second service share the port
+    // with the first instead of reporting it taken.
+    server->set_socket_options([](socket_t socket) {
+        const int yes = 1;
+        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     routes();
 }
 
@@ -299,6 +324,8 @@ DevService::Private::~Private()
 {
     if (deadSocket >= 0)
         ::close(deadSocket);
+    if (directoryLock >= 0)
+        ::close(directoryLock);
 }
 
 void DevService::Private::log(const QString &line)

@@ -1,8 +1,11 @@
 #include "SessionCommand.h"
 
 #include "DevCommandLine.h"
+#include "service/FileSessionKeychain.h"
 #include "service/SessionKeychain.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QUrl>
 
@@ -141,6 +144,10 @@ bool SessionCommand::write(const BundleConfiguration &configuration,
     const auto keychain = SessionKeychain::create(configuration);
     if (!keychain)
         return false;
+    // The file store makes its own directories but not $XDG_DATA_HOME, which a fresh account
+    // may not have yet; the main application is the first to write there.
+    if (configuration.keychainBackend() == BundleConfiguration::KeychainBackend::File)
+        QDir().mkpath(QFileInfo(FileSessionKeychain::defaultDirectory()).absolutePath());
     keychain->store(session.fingerprint(), session.toJson());
     return true;
 }

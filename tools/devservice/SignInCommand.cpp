@@ -31,6 +31,18 @@ struct Answer
     QList<QNetworkReply::RawHeaderPair> headers;
 };
 
+// waitFor() alone would never return from a task that throws, so the task hands its exception
+// over instead.
+QCoro::Task<> capture(HttpTransfer::Request request, std::optional<HttpResponse> &response,
+                      std::exception_ptr &error)
+{
+    try {
+        response = co_await HttpTransfer::run(std::move(request));
+    } catch (...) {
+        error = std::current_exception();
+    }
+}
+
 // One JSON POST to the service. Throws TransportError when no HTTP answer came.
 Answer post(const QUrl &url, const QSslConfiguration &ssl, const QByteArray &cookieHeader,
             const QJsonObject &body)
@@ -48,7 +60,12 @@ Answer post(const QUrl &url, const QSslConfiguration &ssl, const QByteArray &coo
         request.request.setRawHeader("Cookie", cookieHeader);
     request.method = "POST";
     request.body = QJsonDocument(body).toJson(QJsonDocument::Compact);
-    const auto response = QCoro::waitFor(HttpTransfer::run(std::move(request)));
+    std::optional<HttpResponse> reply;
+    std::exception_ptr error;
+    QCoro::waitFor(capture(std::move(request), reply, error));
+    if (error)
+        std::rethrow_exception(error);
+    const auto &response = *reply;
     Answer answer;
     answer.status = response.statusCode.value_or(0);
     answer.body = QJsonDocument::fromJson(response.body).object();
