@@ -309,6 +309,9 @@ DevService::Private::Private(DevServiceOptions serviceOptions)
     server->set_read_timeout(120);
     server->set_write_timeout(120);
     server->set_keep_alive_max_count(100);
+    // stop() waits for idle kept-alive connections to time out; clients open a connection per
+    // call anyway, so a short wait costs them nothing.
+    server->set_keep_alive_timeout(1);
     // Headers and body leave in separate writes; without this each answer waits for an ACK.
     server->set_tcp_nodelay(true);
     // The library's default adds SO_REUSEPORT, which lets a second service share the port
