@@ -2,7 +2,7 @@
 PRESET ?= dev
 BUILD_DIR := build/$(PRESET)
 
-.PHONY: all deps configure build test run format format-check clean
+.PHONY: all deps configure build test run serve format format-check clean
 
 all: build
 
@@ -19,9 +19,16 @@ test: deps
 	$(MAKE) build
 	ctest --preset $(PRESET)
 
+# Starts the development service, signs in as the main application would, runs zelt-share
+# with ARGS, and stops the service.
 run: deps
 	$(MAKE) build
-	$(BUILD_DIR)/bin/zelt-share $(ARGS)
+	tools/devservice/run-round-trip $(BUILD_DIR) $(ARGS)
+
+# The development service in the foreground; ARGS are its options (see docs/devservice.md).
+serve: deps
+	$(MAKE) build
+	$(BUILD_DIR)/bin/zelt-devservice serve $(ARGS)
 
 format:
 	./scripts/check-format --fix

@@ -6,8 +6,9 @@
 #include <QString>
 #include <QStringList>
 
-// A certificate authority and a server certificate it signed, made fresh for a test run:
-// the server certificate names localhost, 127.0.0.1 and the extra DNS names given.
+// A certificate authority and a server certificate it signed, made fresh for a test run by the
+// development service's generator: the server certificate names localhost, 127.0.0.1 and the
+// extra DNS names given.
 struct TestCertificates
 {
     QSslCertificate authority;
