@@ -3,7 +3,9 @@
 #include "AppIdentifiers.h"
 #include "FileLock.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
@@ -129,6 +131,8 @@ void FileSessionKeychain::store(const QByteArray &fingerprint, const QByteArray 
     if (m_accessGroup.contains(u'/') || m_accessGroup == u"."_s || m_accessGroup == u".."_s)
         throw KeychainError(KeychainError::Status::Failed,
                             QStringLiteral("invalid access group for the file keychain"));
+    // $XDG_DATA_HOME itself may not exist yet on a fresh account.
+    QDir().mkpath(QFileInfo(m_directory).absolutePath());
     ensurePrivateDirectory(QFile::encodeName(m_directory));
     ensurePrivateDirectory(QFile::encodeName(m_directory + u'/' + m_accessGroup));
     const FileLock lock(itemPath() + u".lock"_s);

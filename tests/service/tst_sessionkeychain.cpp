@@ -77,6 +77,21 @@ private Q_SLOTS:
         QCOMPARE(m_keychain->read(), std::optional(t.toJson()));
     }
 
+    // A fresh account has no data directory yet.
+    void storeCreatesMissingParents()
+    {
+        QFETCH_GLOBAL(QString, backend);
+        if (backend != u"file")
+            QSKIP("the file store only");
+        const QString nested = m_dir.filePath(u"fresh/share/app.zelt.keychain"_s);
+        FileSessionKeychain keychain(nested, m_accessGroup);
+        const auto s = session(u"abc"_s);
+        keychain.store(s.fingerprint(), s.toJson());
+        QCOMPARE(keychain.read(), std::optional(s.toJson()));
+        QCOMPARE(QFileInfo(nested).permissions() & (QFile::ReadOther | QFile::ReadGroup),
+                 QFile::Permissions());
+    }
+
     void badJsonReadsAsNoSession()
     {
         m_keychain->store(QByteArray(32, 'x'), "{not json");
