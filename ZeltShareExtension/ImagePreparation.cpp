@@ -79,15 +79,17 @@ VImage toOpaqueSRGB(VImage image, const QColor &background)
 }
 
 // Decoded at the reduced size (libvips shrinks JPEG, WebP, HEIF and pyramidal TIFF while
-// loading), upright, never enlarged, colour-managed to sRGB when the image carries a profile.
-VImage normalizedImage(const SourceFactory &source, const QColor &background,
+// loading), upright, never enlarged. An image with an embedded colour profile is converted to
+// sRGB through it; one without is taken as sRGB already (asking for a conversion anyway would
+// run it through a generic profile and shift its colours).
+VImage normalizedImage(const SourceFactory &source, bool hasProfile, const QColor &background,
                        const ImagePreparationLimits &limits)
 {
-    const VImage thumbnail = VImage::thumbnail_source(source(), limits.maximumPixelSize,
-                                                      VImage::option()
-                                                          ->set("height", limits.maximumPixelSize)
-                                                          ->set("size", VIPS_SIZE_DOWN)
-                                                          ->set("export_profile", "srgb"));
+    auto *options =
+        VImage::option()->set("height", limits.maximumPixelSize)->set("size", VIPS_SIZE_DOWN);
+    if (hasProfile)
+        options->set("export_profile", "srgb");
+    const VImage thumbnail = VImage::thumbnail_source(source(), limits.maximumPixelSize, options);
     return toOpaqueSRGB(thumbnail, background);
 }
 
@@ -107,14 +109,14 @@ std::optional<QByteArray> encodedJPEG(const VImage &image, int quality, qint64 m
 // The first quality that fits. The first attempt streams from the source like any single
 // conversion; only an image that does not fit is decoded again and held in memory for the
 // lower qualities.
-std::optional<QByteArray> jpegData(const SourceFactory &source, const QColor &background,
-                                   const ImagePreparationLimits &limits)
+std::optional<QByteArray> jpegData(const SourceFactory &source, bool hasProfile,
+                                   const QColor &background, const ImagePreparationLimits &limits)
 {
     const auto &qualities = ImagePreparation::jpegQualities;
-    if (auto jpeg = encodedJPEG(normalizedImage(source, background, limits), qualities.front(),
-                                limits.maximumJPEGSize))
+    if (auto jpeg = encodedJPEG(normalizedImage(source, hasProfile, background, limits),
+                                qualities.front(), limits.maximumJPEGSize))
         return jpeg;
-    const VImage decoded = normalizedImage(source, background, limits).copy_memory();
+    const VImage decoded = normalizedImage(source, hasProfile, background, limits).copy_memory();
     for (auto quality = qualities.begin() + 1; quality != qualities.end(); ++quality) {
         if (auto jpeg = encodedJPEG(decoded, *quality, limits.maximumJPEGSize))
             return jpeg;
@@ -167,7 +169,8 @@ std::optional<PreparedImage> prepare(const SourceFactory &source, const QColor &
                    header.width(), header.height());
             return std::nullopt;
         }
-        auto jpeg = jpegData(source, background, limits);
+        const bool hasProfile = header.get_typeof(VIPS_META_ICC_NAME) != 0;
+        auto jpeg = jpegData(source, hasProfile, background, limits);
         if (!jpeg)
             return std::nullopt;
         auto thumbnail = ImagePreparation::previewImage(*jpeg, previewMaxPixelSize);

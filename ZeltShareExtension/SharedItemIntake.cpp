@@ -197,7 +197,8 @@ QCoro::Task<std::optional<QVariant>> loadedItem(std::shared_ptr<const ItemProvid
     if (!attachment->hasItemConformingToTypeIdentifier(typeIdentifier))
         co_return std::nullopt;
     try {
-        co_return co_await attachment->loadItem(typeIdentifier);
+        auto loading = attachment->loadItem(typeIdentifier);
+        co_return co_await std::move(loading);
     } catch (...) {
         co_return std::nullopt;
     }
@@ -206,7 +207,7 @@ QCoro::Task<std::optional<QVariant>> loadedItem(std::shared_ptr<const ItemProvid
 QCoro::Task<std::optional<PreparedImage>> prepareImage(ItemData data, QColor background,
                                                        int previewSize)
 {
-    co_return co_await WorkerThread::run([data = std::move(data), background, previewSize] {
+    return WorkerThread::run([data = std::move(data), background, previewSize] {
         return data.isFile()
                    ? ImagePreparation::preparedImageFromFile(data.filePath, background, previewSize)
                    : ImagePreparation::preparedImage(data.bytes, background, previewSize);
@@ -217,7 +218,7 @@ QCoro::Task<std::optional<PreparedImage>> prepareImage(ItemData data, QColor bac
 // file (the copy a JPEG is made from) as it was.
 QCoro::Task<bool> writeFile(QString path, QByteArray bytes)
 {
-    co_return co_await WorkerThread::run([path = std::move(path), bytes = std::move(bytes)] {
+    return WorkerThread::run([path = std::move(path), bytes = std::move(bytes)] {
         QSaveFile file(path);
         if (!file.open(QIODevice::WriteOnly))
             return false;
@@ -297,7 +298,8 @@ QCoro::Task<> SharedItemIntake::loadSharedItems()
         for (qsizetype index = 0; index < attachments.size(); ++index) {
             const std::shared_ptr<const ItemProvider> attachment = attachments.at(index);
 
-            const auto text = co_await sharedText(attachment);
+            auto reading = sharedText(attachment);
+            const auto text = co_await std::move(reading);
             if (!self)
                 co_return;
             if (text) {
@@ -317,19 +319,22 @@ QCoro::Task<> SharedItemIntake::loadSharedItems()
             if (const auto imageType = firstKnownType(*attachment, isImageType)) {
                 std::optional<ItemData> data;
                 try {
-                    data = co_await attachment->loadDataRepresentation(*imageType);
+                    auto loading = attachment->loadDataRepresentation(*imageType);
+                    data = co_await std::move(loading);
                 } catch (...) {
                     // Copied as a file below.
                 }
                 if (!self)
                     co_return;
                 if (data) {
-                    const auto prepared = co_await prepareImage(*data, background, previewSize);
+                    auto preparing = prepareImage(*data, background, previewSize);
+                    const auto prepared = co_await std::move(preparing);
                     if (!self)
                         co_return;
                     if (prepared) {
                         const QString path = directory + u'/' + jpegName(baseName);
-                        const bool written = co_await writeFile(path, prepared->jpegData);
+                        auto writing = writeFile(path, prepared->jpegData);
+                        const bool written = co_await std::move(writing);
                         if (!self)
                             co_return;
                         if (written) {
@@ -342,7 +347,8 @@ QCoro::Task<> SharedItemIntake::loadSharedItems()
                 }
             }
 
-            const CopiedFile copied = co_await copiedFile(attachment, directory);
+            auto copying = copiedFile(attachment, directory);
+            const CopiedFile copied = co_await std::move(copying);
             if (!self)
                 co_return;
             const SharedFile file = sharedFile(copied);
@@ -350,14 +356,16 @@ QCoro::Task<> SharedItemIntake::loadSharedItems()
             // A file that turns out to be an image is re-encoded from its copy.
             if (file.contentType && file.contentType->conforms(ContentType::image())) {
                 const QString copyPath = file.fileURL.toLocalFile();
-                const auto prepared =
-                    co_await prepareImage(ItemData::fromFile(copyPath), background, previewSize);
+                auto preparing =
+                    prepareImage(ItemData::fromFile(copyPath), background, previewSize);
+                const auto prepared = co_await std::move(preparing);
                 if (!self)
                     co_return;
                 if (prepared) {
                     const QString path =
                         directory + u'/' + jpegName(deletingPathExtension(file.filename));
-                    const bool written = co_await writeFile(path, prepared->jpegData);
+                    auto writing = writeFile(path, prepared->jpegData);
+                    const bool written = co_await std::move(writing);
                     if (!self)
                         co_return;
                     if (written) {
@@ -525,13 +533,16 @@ SharedItemIntake::sharedText(std::shared_ptr<const ItemProvider> attachment)
     if (attachment->hasItemConformingToTypeIdentifier(ContentType::image().identifier()))
         co_return std::nullopt;
 
-    if (const auto item =
-            co_await loadedItem(attachment, ContentType::propertyList().identifier())) {
+    const QString pageType = ContentType::propertyList().identifier();
+    auto loadingPage = loadedItem(attachment, pageType);
+    if (const auto item = co_await std::move(loadingPage)) {
         if (const auto page = pageFromItem(*item))
             co_return pageText(*page);
     }
 
-    if (const auto item = co_await loadedItem(attachment, ContentType::url().identifier())) {
+    const QString urlType = ContentType::url().identifier();
+    auto loadingURL = loadedItem(attachment, urlType);
+    if (const auto item = co_await std::move(loadingURL)) {
         if (const auto url = urlFromItem(*item)) {
             const QString scheme = url->scheme().toLower();
             if (scheme == "http"_L1 || scheme == "https"_L1)
@@ -543,7 +554,9 @@ SharedItemIntake::sharedText(std::shared_ptr<const ItemProvider> attachment)
     if (attachment->suggestedName())
         co_return std::nullopt;
 
-    if (const auto item = co_await loadedItem(attachment, ContentType::plainText().identifier())) {
+    const QString textType = ContentType::plainText().identifier();
+    auto loadingText = loadedItem(attachment, textType);
+    if (const auto item = co_await std::move(loadingText)) {
         if (const auto text = stringFromItem(*item)) {
             const QString trimmed = text->trimmed();
             if (!trimmed.isEmpty() && trimmed.size() <= maximumTextLength)
@@ -557,37 +570,39 @@ QCoro::Task<CopiedFile> SharedItemIntake::copiedFile(std::shared_ptr<const ItemP
                                                      QString directory)
 {
     const std::optional<QString> preferredName = sanitizedFilename(attachment->suggestedName());
-    const bool hasFileURL =
-        attachment->hasItemConformingToTypeIdentifier(ContentType::fileURL().identifier());
+    const QString fileURLType = ContentType::fileURL().identifier();
+    const bool hasFileURL = attachment->hasItemConformingToTypeIdentifier(fileURLType);
 
     if (const auto type = firstKnownType(*attachment, isCopyableType)) {
-        bool fallBackToFileURL = false;
+        // The copy is made while the provider's file exists, on the thread that delivers it.
+        auto copy = [directory, preferredName, type = *type](const QString &path) {
+            return copyIntoDirectory(path, directory,
+                                     preferredName.value_or(QFileInfo(path).fileName()), type);
+        };
         try {
-            co_return co_await attachment->loadFileRepresentation(
-                *type, [directory, preferredName, type = *type](const QString &path) {
-                    return copyIntoDirectory(
-                        path, directory, preferredName.value_or(QFileInfo(path).fileName()), type);
-                });
+            auto copying = attachment->loadFileRepresentation(*type, std::move(copy));
+            co_return co_await std::move(copying);
         } catch (const ShareError &) {
             throw;
         } catch (...) {
             if (!hasFileURL)
                 throw;
-            fallBackToFileURL = true;
         }
-        Q_ASSERT(fallBackToFileURL);
     } else if (!hasFileURL) {
         throw ShareError(IntakeText::cannotBeShared());
     }
 
-    const QVariant item = co_await attachment->loadItem(ContentType::fileURL().identifier());
+    auto loading = attachment->loadItem(fileURLType);
+    const QVariant item = co_await std::move(loading);
     const auto url = urlFromItem(item);
     if (!url || !url->isLocalFile())
         throw ItemProviderError("the file URL item is not a local file");
-    co_return co_await WorkerThread::run([path = url->toLocalFile(), directory, preferredName] {
+    auto copy = [path = url->toLocalFile(), directory, preferredName] {
         return copyIntoDirectory(path, directory,
                                  preferredName.value_or(QFileInfo(path).fileName()), std::nullopt);
-    });
+    };
+    auto copying = WorkerThread::run(std::move(copy));
+    co_return co_await std::move(copying);
 }
 
 CopiedFile SharedItemIntake::copyIntoDirectory(const QString &source, const QString &directory,

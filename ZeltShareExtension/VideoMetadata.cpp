@@ -6,8 +6,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <climits>
 #include <cmath>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,6 +93,9 @@ const int32_t *displayMatrix(const AVStream *stream)
 
 std::optional<FilesShareRequest::Video> VideoMetadata::probe(const QString &path)
 {
+    // A file that is not what its name says is an expected case here, not one for stderr.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_FATAL); });
     if (!isRegularFile(path))
         return std::nullopt;
 
@@ -159,5 +164,6 @@ VideoMetadata::videoMetadata(QUrl fileURL, std::optional<ContentType> contentTyp
         type = ContentType::fromFilenameExtension(QFileInfo(path).suffix(), ContentType::data());
     if (!type || !type->conforms(ContentType::movie()))
         co_return std::nullopt;
-    co_return co_await WorkerThread::run([path] { return probe(path); });
+    auto probing = WorkerThread::run([path] { return probe(path); });
+    co_return co_await std::move(probing);
 }
