@@ -391,6 +391,10 @@ QCoro::Task<> SharedItemIntake::loadSharedItems()
             fail(IntakeText::couldNotLoad());
         }
         co_return;
+    } catch (...) {
+        if (self)
+            fail(IntakeText::couldNotLoad());
+        co_return;
     }
 
     finish(files, texts);
