@@ -4,9 +4,12 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <malloc.h>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -143,17 +146,36 @@ QImage toQImage(const VImage &image)
     return result;
 }
 
+// A JPEG (the prepared image) is decoded at the largest power-of-two reduction that still
+// covers the preview size and resized from there; anything else goes through the general
+// thumbnail path. No orientation tag is applied.
 std::optional<QImage> preview(const SourceFactory &source, int maxPixelSize)
 {
-    const VImage thumbnail = VImage::thumbnail_source(source(), maxPixelSize,
-                                                      VImage::option()
-                                                          ->set("height", maxPixelSize)
-                                                          ->set("size", VIPS_SIZE_DOWN)
-                                                          ->set("no_rotate", true));
-    QImage image = toQImage(toOpaqueSRGB(thumbnail, Qt::black));
-    if (image.isNull())
+    const VImage header = VImage::new_from_source(
+        source(), "", VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
+    VImage image;
+    if (std::strcmp(header.get_string(VIPS_META_LOADER), "jpegload_source") == 0) {
+        const int longer = std::max(header.width(), header.height());
+        int shrink = 1;
+        while (shrink < 8 && longer / (shrink * 2) >= maxPixelSize)
+            shrink *= 2;
+        image = VImage::jpegload_source(
+            source(),
+            VImage::option()->set("shrink", shrink)->set("access", VIPS_ACCESS_SEQUENTIAL));
+        const double scale = double(maxPixelSize) / std::max(image.width(), image.height());
+        if (scale < 1)
+            image = image.resize(scale);
+    } else {
+        image = VImage::thumbnail_source(source(), maxPixelSize,
+                                         VImage::option()
+                                             ->set("height", maxPixelSize)
+                                             ->set("size", VIPS_SIZE_DOWN)
+                                             ->set("no_rotate", true));
+    }
+    QImage result = toQImage(toOpaqueSRGB(image, Qt::black));
+    if (result.isNull())
         return std::nullopt;
-    return image;
+    return result;
 }
 
 std::optional<PreparedImage> prepare(const SourceFactory &source, const QColor &background,
@@ -171,6 +193,9 @@ std::optional<PreparedImage> prepare(const SourceFactory &source, const QColor &
         }
         const bool hasProfile = header.get_typeof(VIPS_META_ICC_NAME) != 0;
         auto jpeg = jpegData(source, hasProfile, background, limits);
+        // Decoding a large image leaves tens of megabytes free in the allocator's per-thread
+        // pools; they go back to the system now instead of adding to the preview's.
+        malloc_trim(0);
         if (!jpeg)
             return std::nullopt;
         auto thumbnail = ImagePreparation::previewImage(*jpeg, previewMaxPixelSize);
