@@ -113,6 +113,12 @@ QStringList filesIn(const QString &directory)
     return found;
 }
 
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 uint modeOf(const QString &path)
 {
     struct stat status = {};
@@ -349,6 +355,12 @@ private Q_SLOTS:
             directories.append(copy.absolutePath());
             QCOMPARE(file.isPreparedImage, file.mediaType == "image/jpeg"_L1);
             QCOMPARE(file.isPreparedImage, sink.previews.contains(file.id));
+            // A file sent as it is holds exactly the bytes of its source.
+            QString source = m_files.filePath(file.filename);
+            if (!QFile::exists(source))
+                source = m_files.filePath(QFileInfo(file.filename).completeBaseName());
+            if (!file.isPreparedImage && QFile::exists(source))
+                QCOMPARE(contents(copy.filePath()), contents(source));
         }
         QCOMPARE(QSet<QString>(directories.begin(), directories.end()).size(), directories.size());
         if (!sink.files->isEmpty())
