@@ -2,7 +2,7 @@
 PRESET ?= dev
 BUILD_DIR := build/$(PRESET)
 
-.PHONY: all deps configure build test run serve format format-check clean
+.PHONY: all deps configure build test run serve format format-check clean bench-image
 
 all: build
 
@@ -29,6 +29,14 @@ run: deps
 serve: deps
 	$(MAKE) build
 	$(BUILD_DIR)/bin/zelt-devservice serve $(ARGS)
+
+# Image preparation against vipsthumbnail and ImageMagick, in an optimised build; not part of
+# `make test`. BENCH_RUNS sets the runs per tool and image.
+BENCH_PRESET ?= release
+bench-image: deps
+	cmake --preset $(BENCH_PRESET)
+	cmake --build --preset $(BENCH_PRESET) --target zelt-prepare-image
+	bench/image/run build/$(BENCH_PRESET)/bin/zelt-prepare-image build/bench/image
 
 format:
 	./scripts/check-format --fix

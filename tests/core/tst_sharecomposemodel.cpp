@@ -38,9 +38,14 @@ QCoro::Task<> deliverItems(QPointer<ShareComposeModel> model, QString directory,
         file.open(QIODevice::WriteOnly);
         file.write(QByteArray(size, 'z'));
         file.close();
-        files.append({QUuid::createUuid(), QUrl::fromLocalFile(file.fileName()), name,
-                      items.prepared ? u"image/jpeg"_s : u"application/octet-stream"_s, size,
-                      items.prepared});
+        SharedFile shared;
+        shared.id = QUuid::createUuid();
+        shared.fileURL = QUrl::fromLocalFile(file.fileName());
+        shared.filename = name;
+        shared.mediaType = items.prepared ? u"image/jpeg"_s : u"application/octet-stream"_s;
+        shared.sizeBytes = size;
+        shared.isPreparedImage = items.prepared;
+        files.append(shared);
     }
     co_await QCoro::sleepFor(std::chrono::milliseconds(1));
     if (!model)

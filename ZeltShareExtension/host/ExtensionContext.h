@@ -1,0 +1,59 @@
+#pragma once
+
+#include "ExtensionItem.h"
+
+#include <QIODevice>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <stdexcept>
+
+// The command line does not describe a share request; the text says why, for the user.
+class CommandLineError : public std::runtime_error
+{
+public:
+    explicit CommandLineError(const QString &message);
+    const QString &message() const { return m_message; }
+
+private:
+    QString m_message;
+};
+
+// One share request: its input items, and the way to end it. Main thread only.
+class ExtensionContext : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ExtensionContext(QList<ExtensionItem> inputItems, QObject *parent = nullptr);
+
+    // The request of a command line, as one item with one attachment per operand, in order:
+    //   PATH or file:URI    a local file or folder (relative paths against workingDirectory)
+    //   URI                 a link of any other scheme, such as https: or mailto:
+    //   --text TEXT         plain text
+    //   --page JSON         a browser page: an object with the strings url, title, selection
+    //   -                   the data on standardInput, read to its end now
+    //   --                  every later argument is a PATH or URI
+    // An argument that names an existing file is a PATH even when it looks like a URI. Throws
+    // CommandLineError for an unknown option, a missing or malformed value, or a second "-".
+    static std::unique_ptr<ExtensionContext> fromCommandLine(const QStringList &arguments,
+                                                             QIODevice *standardInput,
+                                                             const QString &workingDirectory);
+
+    const QList<ExtensionItem> &inputItems() const { return m_inputItems; }
+
+    // Ends the request successfully without returning anything; requestCompleted is emitted
+    // the first time only.
+    void completeRequest();
+    bool isCompleted() const { return m_completed; }
+
+Q_SIGNALS:
+    void requestCompleted();
+
+private:
+    QList<ExtensionItem> m_inputItems;
+    bool m_completed = false;
+};

@@ -1,0 +1,269 @@
+#include "ItemProvider.h"
+
+#include "service/AppIdentifiers.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The name a file made from data gets; the copy in the sheet then reads "File" with the type's
+// extension, as a file without a name of its own does.
+constexpr auto spooledFileName = "File"_L1;
+
+// The regular file at path, checked without blocking (a pipe would stall the worker): its
+// bytes are then read by whoever needs them.
+ItemData regularFileData(const QString &path)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    const int descriptor = ::open(encoded.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0)
+        throw ItemProviderError("the file cannot be opened");
+    struct stat status = {};
+    const bool regular = ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
+    ::close(descriptor);
+    if (!regular)
+        throw ItemProviderError("not a regular file");
+    return ItemData::fromFile(path);
+}
+
+QByteArray readFile(const QString &path)
+{
+    const ItemData data = regularFileData(path);
+    QFile file(data.filePath);
+    if (!file.open(QIODevice::ReadOnly))
+        throw ItemProviderError("the file cannot be read");
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw ItemProviderError("the file cannot be read");
+    return bytes;
+}
+
+std::unique_ptr<QTemporaryDir> makeSpool()
+{
+    auto spool = std::make_unique<QTemporaryDir>(ItemProvider::spoolDirectory() +
+                                                 u"/ZeltShare-spool-XXXXXX"_s);
+    if (!spool->isValid())
+        throw ItemProviderError("no spool directory");
+    return spool;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
+        file.write(bytes) != bytes.size() || !file.flush())
+        throw ItemProviderError("the spool file cannot be written");
+}
+
+} // namespace
+
+ItemProvider::ItemProvider(std::optional<QString> suggestedName)
+    : m_suggestedName(std::move(suggestedName))
+{}
+
+void ItemProvider::registerRepresentation(Representation representation)
+{
+    m_representations.append(std::move(representation));
+}
+
+QStringList ItemProvider::registeredTypeIdentifiers() const
+{
+    QStringList identifiers;
+    for (const auto &representation : m_representations)
+        identifiers.append(representation.typeIdentifier);
+    return identifiers;
+}
+
+bool ItemProvider::hasItemConformingToTypeIdentifier(const QString &typeIdentifier) const
+{
+    const auto wanted = ContentType::fromIdentifier(typeIdentifier);
+    for (const auto &representation : m_representations) {
+        if (representation.typeIdentifier == typeIdentifier)
+            return true;
+        const auto offered = ContentType::fromIdentifier(representation.typeIdentifier);
+        if (wanted && offered && offered->conforms(*wanted))
+            return true;
+    }
+    return false;
+}
+
+std::optional<ItemProvider::Representation> ItemProvider::representation(const ContentType &type,
+                                                                         bool needsBytes) const
+{
+    for (const auto &representation : m_representations) {
+        const auto offered = ContentType::fromIdentifier(representation.typeIdentifier);
+        if (!offered || !offered->conforms(type))
+            continue;
+        if (needsBytes && !representation.data && !representation.file)
+            continue;
+        return representation;
+    }
+    return std::nullopt;
+}
+
+QCoro::Task<QVariant> ItemProvider::loadItem(const QString &typeIdentifier) const
+{
+    std::function<QVariant()> loader;
+    const auto wanted = ContentType::fromIdentifier(typeIdentifier);
+    for (const auto &representation : m_representations) {
+        const auto offered = ContentType::fromIdentifier(representation.typeIdentifier);
+        const bool matches = representation.typeIdentifier == typeIdentifier ||
+                             (wanted && offered && offered->conforms(*wanted));
+        if (matches && representation.item) {
+            loader = representation.item;
+            break;
+        }
+    }
+    return WorkerThread::run([loader]() -> QVariant {
+        if (!loader)
+            throw ItemProviderError("no item of the requested type");
+        return loader();
+    });
+}
+
+QCoro::Task<ItemData> ItemProvider::loadDataRepresentation(const ContentType &type) const
+{
+    const auto found = representation(type, true);
+    return WorkerThread::run([found]() -> ItemData {
+        if (!found)
+            throw ItemProviderError("no data of the requested type");
+        if (found->data)
+            return found->data();
+        // The file may be gone once the handler returns, so its bytes are taken now.
+        QByteArray bytes;
+        found->file([&bytes](const QString &path) { bytes = readFile(path); });
+        return ItemData::fromBytes(std::move(bytes));
+    });
+}
+
+void ItemProvider::withFile(const Representation &representation, const FileHandler &handler)
+{
+    if (representation.file) {
+        representation.file(handler);
+        return;
+    }
+    const ItemData data = representation.data();
+    if (data.isFile()) {
+        handler(data.filePath);
+        return;
+    }
+    const auto spool = makeSpool();
+    const QString path = spool->filePath(spooledFileName);
+    writeFile(path, data.bytes);
+    handler(path);
+}
+
+QString ItemProvider::spoolDirectory()
+{
+    const QString directory =
+        QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + u'/' +
+        AppIdentifiers::extensionIdentifier;
+    QDir().mkpath(directory);
+    QFile::setPermissions(directory, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return directory;
+}
+
+std::shared_ptr<ItemProvider> ItemProvider::forFile(const QString &path)
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    const QString name = QFileInfo(absolute).fileName();
+    auto provider =
+        std::make_shared<ItemProvider>(name.isEmpty() ? std::nullopt : std::optional(name));
+    const QUrl url = QUrl::fromLocalFile(absolute);
+    if (const auto type = ContentType::ofFile(absolute)) {
+        provider->registerRepresentation(
+            {type->identifier(), [url] { return QVariant(url); },
+             [absolute] { return regularFileData(absolute); },
+             [absolute](const FileHandler &handler) { handler(absolute); }});
+    }
+    provider->registerRepresentation(
+        {ContentType::fileURL().identifier(), [url] { return QVariant(url); }, {}, {}});
+    return provider;
+}
+
+std::shared_ptr<ItemProvider> ItemProvider::forURL(const QUrl &url)
+{
+    auto provider = std::make_shared<ItemProvider>();
+    const QString text = url.toString(QUrl::FullyEncoded);
+    provider->registerRepresentation({ContentType::url().identifier(),
+                                      [url] { return QVariant(url); },
+                                      [text] { return ItemData::fromBytes(text.toUtf8()); },
+                                      {}});
+    provider->registerRepresentation({ContentType::plainText().identifier(),
+                                      [text] { return QVariant(text); },
+                                      [text] { return ItemData::fromBytes(text.toUtf8()); },
+                                      {}});
+    return provider;
+}
+
+std::shared_ptr<ItemProvider> ItemProvider::forText(const QString &text)
+{
+    auto provider = std::make_shared<ItemProvider>();
+    provider->registerRepresentation({ContentType::plainText().identifier(),
+                                      [text] { return QVariant(text); },
+                                      [text] { return ItemData::fromBytes(text.toUtf8()); },
+                                      {}});
+    return provider;
+}
+
+std::shared_ptr<ItemProvider> ItemProvider::forPage(const QVariantMap &results)
+{
+    auto provider = std::make_shared<ItemProvider>();
+    const QVariantMap propertyList{{QString(pageResultsKey), results}};
+    provider->registerRepresentation({ContentType::propertyList().identifier(),
+                                      [propertyList] { return QVariant(propertyList); },
+                                      {},
+                                      {}});
+    return provider;
+}
+
+std::shared_ptr<ItemProvider> ItemProvider::forData(QIODevice &input)
+{
+    // Shared by the loaders, so the file lives as long as any copy of them.
+    const std::shared_ptr<QTemporaryDir> spool = makeSpool();
+    const QString path = spool->filePath(spooledFileName);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        throw ItemProviderError("the spool file cannot be created");
+    QByteArray firstBytes;
+    char buffer[65536];
+    for (;;) {
+        if (input.bytesAvailable() <= 0 && !input.waitForReadyRead(-1) && input.atEnd())
+            break;
+        const qint64 count = input.read(buffer, sizeof buffer);
+        if (count < 0)
+            throw ItemProviderError("the data cannot be read");
+        if (count == 0 && input.atEnd())
+            break;
+        if (firstBytes.size() < 16384)
+            firstBytes.append(buffer, qsizetype(qMin<qint64>(count, 16384 - firstBytes.size())));
+        if (file.write(buffer, count) != count)
+            throw ItemProviderError("the spool file cannot be written");
+    }
+    if (!file.flush())
+        throw ItemProviderError("the spool file cannot be written");
+    file.close();
+
+    auto provider = std::make_shared<ItemProvider>();
+    const QUrl url = QUrl::fromLocalFile(path);
+    if (const auto type = ContentType::fromFileNameAndData(QString(), firstBytes)) {
+        provider->registerRepresentation(
+            {type->identifier(), [spool, path] { return QVariant(readFile(path)); },
+             [spool, path] { return regularFileData(path); },
+             [spool, path](const FileHandler &handler) { handler(path); }});
+    }
+    provider->registerRepresentation(
+        {ContentType::fileURL().identifier(), [spool, url] { return QVariant(url); }, {}, {}});
+    return provider;
+}

@@ -1,0 +1,209 @@
+#include "TaskResult.h"
+#include "host/ExtensionContext.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+
+Q_DECLARE_METATYPE(std::optional<QString>)
+
+namespace {
+
+// Bytes that no type's magic matches (a run of one byte value looks like a TGA image).
+QByteArray unknownBytes()
+{
+    return QByteArray("\x00\xff\x10\x80\x7f\x03", 6).repeated(20);
+}
+
+// An attachment as the test reads it: "name|type,type,…" ("-" for no name).
+QString describe(const ItemProvider &provider)
+{
+    return provider.suggestedName().value_or(u"-"_s) + u'|' +
+           provider.registeredTypeIdentifiers().join(u',');
+}
+
+// Kept out of the test class: raw strings holding "//" confuse moc's scanner there.
+const QString pageJSON = uR"({"url":"https://example.com/a","title":"A","selection":"x"})"_s;
+
+} // namespace
+
+class TestExtensionContext : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_cache;
+    QTemporaryDir m_files;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(m_cache.path()));
+        QFile text(m_files.filePath(u"notes.txt"_s));
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write("hello\n");
+        text.close();
+        QFile colon(m_files.filePath(u"a:b.txt"_s));
+        QVERIFY(colon.open(QIODevice::WriteOnly));
+        colon.write("colon\n");
+        colon.close();
+        QVERIFY(QDir(m_files.path()).mkdir(u"folder"_s));
+    }
+
+    // One item, one attachment per operand, in order.
+    void operands_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("attachments");
+
+        QTest::newRow("nothing") << QStringList() << QStringList();
+        QTest::newRow("relative path") << QStringList{u"notes.txt"_s}
+                                       << QStringList{u"notes.txt|text/plain,x-zelt/file-url"_s};
+        QTest::newRow("file URI") << QStringList{u"file://%1/notes.txt"_s}
+                                  << QStringList{u"notes.txt|text/plain,x-zelt/file-url"_s};
+        QTest::newRow("existing file that looks like a URI")
+            << QStringList{u"a:b.txt"_s} << QStringList{u"a:b.txt|text/plain,x-zelt/file-url"_s};
+        QTest::newRow("folder") << QStringList{u"folder"_s}
+                                << QStringList{u"folder|inode/directory,x-zelt/file-url"_s};
+        QTest::newRow("missing file")
+            << QStringList{u"missing.bin"_s} << QStringList{u"missing.bin|x-zelt/file-url"_s};
+        QTest::newRow("links") << QStringList{u"https://example.com/a?b=c"_s,
+                                              u"mailto:someone@example.com"_s}
+                               << QStringList{u"-|x-zelt/url,text/plain"_s,
+                                              u"-|x-zelt/url,text/plain"_s};
+        QTest::newRow("text and page")
+            << QStringList{u"--text"_s, u"hello"_s, u"--page=%2"_s, u"--text=-x"_s}
+            << QStringList{u"-|text/plain"_s, u"-|x-zelt/property-list"_s, u"-|text/plain"_s};
+        QTest::newRow("after --") << QStringList{u"--"_s, u"--text"_s}
+                                  << QStringList{u"--text|x-zelt/file-url"_s};
+    }
+
+    void operands()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, attachments);
+        for (QString &argument : arguments)
+            argument = argument.replace(u"%1"_s, m_files.path()).replace(u"%2"_s, pageJSON);
+
+        const auto context = ExtensionContext::fromCommandLine(arguments, nullptr, m_files.path());
+        QCOMPARE(context->inputItems().size(), 1);
+        QStringList described;
+        for (const auto &attachment : context->inputItems().first().attachments)
+            described.append(describe(*attachment));
+        QCOMPARE(described, attachments);
+    }
+
+    void errors_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("unknown option") << QStringList{u"--headles"_s};
+        QTest::newRow("short option") << QStringList{u"-x"_s};
+        QTest::newRow("text without value") << QStringList{u"--text"_s};
+        QTest::newRow("page without value") << QStringList{u"a"_s, u"--page"_s};
+        QTest::newRow("page not JSON") << QStringList{u"--page"_s, u"{url:"_s};
+        QTest::newRow("page not an object") << QStringList{u"--page"_s, u"[1]"_s};
+        QTest::newRow("stdin twice") << QStringList{u"-"_s, u"-"_s};
+    }
+
+    void errors()
+    {
+        QFETCH(QStringList, arguments);
+        QBuffer input;
+        input.open(QIODevice::ReadOnly);
+        try {
+            ExtensionContext::fromCommandLine(arguments, &input, m_files.path());
+            QFAIL("no error");
+        } catch (const CommandLineError &error) {
+            QVERIFY(!error.message().isEmpty());
+        }
+    }
+
+    // The links' items are what the intake converts; the page's is the property list.
+    void items()
+    {
+        const auto context = ExtensionContext::fromCommandLine(
+            {u"https://example.com/x"_s, u"--page"_s, pageJSON, u"notes.txt"_s}, nullptr,
+            m_files.path());
+        const auto &attachments = context->inputItems().first().attachments;
+
+        const auto link = TaskResult<QVariant>::wait(attachments[0]->loadItem(u"x-zelt/url"_s));
+        QCOMPARE(link.value->toUrl(), QUrl(u"https://example.com/x"_s));
+        const auto page =
+            TaskResult<QVariant>::wait(attachments[1]->loadItem(u"x-zelt/property-list"_s));
+        const QVariantMap results =
+            page.value->toMap().value(QString(ItemProvider::pageResultsKey)).toMap();
+        QCOMPARE(results.value(u"url"_s).toString(), u"https://example.com/a"_s);
+        const auto file = TaskResult<QVariant>::wait(attachments[2]->loadItem(u"x-zelt/url"_s));
+        QCOMPARE(file.value->toUrl(), QUrl::fromLocalFile(m_files.filePath(u"notes.txt"_s)));
+        const auto data = TaskResult<ItemData>::wait(
+            attachments[2]->loadDataRepresentation(ContentType::plainText()));
+        QCOMPARE(data.value->filePath, m_files.filePath(u"notes.txt"_s));
+
+        const auto none = TaskResult<QVariant>::wait(attachments[2]->loadItem(u"image/png"_s));
+        QVERIFY(none.error);
+    }
+
+    // Data on the standard input is kept in a private file, typed by its contents; text is
+    // also offered as text.
+    void standardInput_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QString>("attachment");
+        QTest::newRow("png") << "\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\1"_ba
+                             << u"-|image/png,x-zelt/file-url"_s;
+        QTest::newRow("text") << "just some words\n"_ba << u"-|text/plain,x-zelt/file-url"_s;
+        QTest::newRow("unknown") << unknownBytes() << u"-|x-zelt/file-url"_s;
+        QTest::newRow("empty") << QByteArray() << u"-|application/x-zerosize,x-zelt/file-url"_s;
+    }
+
+    void standardInput()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QString, attachment);
+        QBuffer buffer(&input);
+        buffer.open(QIODevice::ReadOnly);
+
+        auto context = ExtensionContext::fromCommandLine({u"-"_s}, &buffer, m_files.path());
+        std::shared_ptr<ItemProvider> provider = context->inputItems().first().attachments.first();
+        QCOMPARE(describe(*provider), attachment);
+
+        const auto url = TaskResult<QVariant>::wait(provider->loadItem(u"x-zelt/file-url"_s));
+        const QString spooled = url.value->toUrl().toLocalFile();
+        QVERIFY(spooled.startsWith(m_cache.path()));
+        QCOMPARE(QFileInfo(spooled).fileName(), u"File"_s);
+        QFile file(spooled);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), input);
+        struct stat status = {};
+        QCOMPARE(::stat(QFile::encodeName(QFileInfo(spooled).absolutePath()).constData(), &status),
+                 0);
+        QCOMPARE(status.st_mode & 0777, 0700u);
+
+        // The private file goes with the provider.
+        context.reset();
+        const std::weak_ptr<ItemProvider> weak = provider;
+        QVERIFY(QFile::exists(spooled));
+        provider.reset();
+        QVERIFY(weak.expired());
+        QVERIFY(!QFile::exists(spooled));
+    }
+
+    void completeRequest()
+    {
+        ExtensionContext context({});
+        QSignalSpy completed(&context, &ExtensionContext::requestCompleted);
+        context.completeRequest();
+        context.completeRequest();
+        QCOMPARE(completed.size(), 1);
+        QVERIFY(context.isCompleted());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestExtensionContext)
+#include "tst_extensioncontext.moc"

@@ -1,0 +1,624 @@
+#include "SharedItemIntake.h"
+#include "TestImages.h"
+#include "host/ExtensionContext.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QHash>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThreadPool>
+
+#include <optional>
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+
+Q_DECLARE_METATYPE(std::optional<QString>)
+
+namespace {
+
+// Bytes that no type's magic matches (a run of one byte value looks like a TGA image).
+QByteArray unknownBytes()
+{
+    return QByteArray("\x00\xff\x10\x80\x7f\x03", 6).repeated(20);
+}
+
+const QColor background(40, 44, 52);
+
+// The model's fields as the intake leaves them.
+class RecordingSink : public SharedItemIntake::Sink
+{
+public:
+    QString messageText;
+    std::optional<QString> errorMessage;
+    std::optional<QList<SharedFile>> files;
+    QHash<QUuid, QImage> previews;
+    bool hasSharedItems = false;
+    bool loading = true;
+
+    QString message() const override { return messageText; }
+    void setMessage(const QString &message) override { messageText = message; }
+    void setFiles(const QList<SharedFile> &newFiles) override { files = newFiles; }
+    void insertPreview(const QUuid &fileID, const QImage &preview) override
+    {
+        previews.insert(fileID, preview);
+    }
+    void setHasSharedItems(bool value) override { hasSharedItems = value; }
+    void setErrorMessage(const QString &message) override { errorMessage = message; }
+    void setLoading(bool value) override { loading = value; }
+
+    QStringList filenames() const
+    {
+        QStringList names;
+        for (const auto &file : files.value_or(QList<SharedFile>()))
+            names.append(file.filename);
+        return names;
+    }
+    QStringList mediaTypes() const
+    {
+        QStringList types;
+        for (const auto &file : files.value_or(QList<SharedFile>()))
+            types.append(file.mediaType);
+        return types;
+    }
+};
+
+RecordingSink runIntake(const ExtensionContext *context, const QString &temporaryDirectory,
+                        const QString &message = {})
+{
+    RecordingSink sink;
+    sink.messageText = message;
+    SharedItemIntake intake(sink, context, temporaryDirectory, background);
+    QCoro::waitFor(intake.loadSharedItems());
+    return sink;
+}
+
+std::unique_ptr<ExtensionContext> contextOf(QList<std::shared_ptr<ItemProvider>> attachments,
+                                            const QString &contentText = {})
+{
+    return std::make_unique<ExtensionContext>(
+        QList<ExtensionItem>{ExtensionItem{contentText, std::move(attachments)}});
+}
+
+// An attachment that offers bytes of one type under a name, as another program might.
+std::shared_ptr<ItemProvider> dataProvider(const std::optional<QString> &name, const QString &type,
+                                           const QByteArray &bytes)
+{
+    auto provider = std::make_shared<ItemProvider>(name);
+    provider->registerRepresentation(
+        {type, {}, [bytes] { return ItemData::fromBytes(bytes); }, {}});
+    return provider;
+}
+
+// An attachment that offers nothing but a file URL under a name.
+std::shared_ptr<ItemProvider> fileURLProvider(const std::optional<QString> &name,
+                                              const QString &path)
+{
+    auto provider = std::make_shared<ItemProvider>(name);
+    const QUrl url = QUrl::fromLocalFile(path);
+    provider->registerRepresentation(
+        {ContentType::fileURL().identifier(), [url] { return QVariant(url); }, {}, {}});
+    return provider;
+}
+
+QStringList filesIn(const QString &directory)
+{
+    QStringList found;
+    QDirIterator it(directory, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found.append(QDir(directory).relativeFilePath(it.next()));
+    return found;
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+uint modeOf(const QString &path)
+{
+    struct stat status = {};
+    ::stat(QFile::encodeName(path).constData(), &status);
+    return status.st_mode & 0777;
+}
+
+// Kept out of the test class: raw strings holding "//" confuse moc's scanner there.
+const QString pageJSON =
+    uR"({"url":"https://example.com/a","title":"Example","selection":"one\ntwo"})"_s;
+const QString emptyURLPageJSON = uR"({"url":"","title":"Nothing"})"_s;
+
+} // namespace
+
+class TestSharedItemIntake : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_cache;
+    QTemporaryDir m_files;
+
+    void write(const QString &name, const QByteArray &bytes)
+    {
+        QFile file(m_files.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(bytes), bytes.size());
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(m_cache.path()));
+        write(u"a.txt"_s, {});
+        write(u"notes.txt"_s, "hello notes\n");
+        write(u"document"_s, "%PDF-1.4\n1 0 obj<<>>endobj\ntrailer<<>>\n%%EOF\n");
+        write(u"blob.zzqx"_s, unknownBytes());
+        write(u"fake.png"_s, "this is text, not a picture\n");
+        write(u"name.png"_s, TestImages::encoded(TestImages::quadrants(300, 200), "PNG"));
+        write(u"photo.jpg"_s, TestImages::encoded(TestImages::quadrants(1600, 1200), "JPEG", 90));
+        write(u"bomb.png"_s, TestImages::bombPNG(16000, 16000));
+        QVERIFY(QDir(m_files.path()).mkpath(u"folder/inside"_s));
+        write(u"folder/inside/file.txt"_s, "inside\n");
+    }
+
+    void sanitizedFilename_data()
+    {
+        QTest::addColumn<std::optional<QString>>("name");
+        QTest::addColumn<std::optional<QString>>("sanitized");
+        QTest::newRow("none") << std::optional<QString>() << std::optional<QString>();
+        QTest::newRow("plain") << std::optional(u"report.pdf"_s) << std::optional(u"report.pdf"_s);
+        QTest::newRow("slash, colon, full stop")
+            << std::optional(u"2024/05: report."_s) << std::optional(u"2024-05- report"_s);
+        QTest::newRow("spaces then dots")
+            << std::optional(u" \n..name.. \t"_s) << std::optional(u"name"_s);
+        QTest::newRow("dots inside stay") << std::optional(u"a..b"_s) << std::optional(u"a..b"_s);
+        QTest::newRow("only dots") << std::optional(u" ... "_s) << std::optional<QString>();
+        QTest::newRow("empty") << std::optional(QString()) << std::optional<QString>();
+        QTest::newRow("200 characters")
+            << std::optional(QString(250, u'x')) << std::optional(QString(200, u'x'));
+        // An emoji with a skin tone is one character of four UTF-16 units.
+        const QString thumb = u"\U0001F44D\U0001F3FD"_s;
+        QTest::newRow("characters, not code units")
+            << std::optional(thumb.repeated(201)) << std::optional(thumb.repeated(200));
+    }
+
+    void sanitizedFilename()
+    {
+        QFETCH(std::optional<QString>, name);
+        QFETCH(std::optional<QString>, sanitized);
+        QCOMPARE(SharedItemIntake::sanitizedFilename(name), sanitized);
+    }
+
+    void pageText_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("selection");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("all three") << u"Title"_s << u"https://e.com"_s << u"one\ntwo"_s
+                                   << u"Title\n\n> one\n> two\n\nhttps://e.com"_s;
+        QTest::newRow("title is the url")
+            << u"https://e.com"_s << u"https://e.com"_s << u"q"_s << u"> q\n\nhttps://e.com"_s;
+        QTest::newRow("no selection")
+            << u"Title"_s << u"https://e.com"_s << QString() << u"Title\n\nhttps://e.com"_s;
+        QTest::newRow("empty lines kept")
+            << QString() << u"https://e.com"_s << u"a\n\nb"_s << u"> a\n> \n> b\n\nhttps://e.com"_s;
+    }
+
+    void pageText()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, url);
+        QFETCH(QString, selection);
+        QFETCH(QString, text);
+        QCOMPARE(SharedItemIntake::pageText({title, url, selection}), text);
+    }
+
+    void dedupedTexts_data()
+    {
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<QStringList>("kept");
+        QTest::newRow("prefix first")
+            << QStringList{u"abc"_s, u"abcdef"_s} << QStringList{u"abcdef"_s};
+        QTest::newRow("longer first")
+            << QStringList{u"abcdef"_s, u"abc"_s} << QStringList{u"abcdef"_s};
+        QTest::newRow("order kept")
+            << QStringList{u"b"_s, u"x"_s, u"ab"_s, u"y"_s} << QStringList{u"x"_s, u"ab"_s, u"y"_s};
+        QTest::newRow("case matters")
+            << QStringList{u"Hello"_s, u"hello"_s} << QStringList{u"Hello"_s, u"hello"_s};
+        QTest::newRow("duplicates") << QStringList{u"a"_s, u"a"_s} << QStringList{u"a"_s};
+    }
+
+    void dedupedTexts()
+    {
+        QFETCH(QStringList, texts);
+        QFETCH(QStringList, kept);
+        QCOMPARE(SharedItemIntake::dedupedTexts(texts), kept);
+    }
+
+    // Whole share requests as the command line makes them, and what the sheet ends up with.
+    void shares_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QStringList>("filenames");
+        QTest::addColumn<QStringList>("mediaTypes");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("previews");
+
+        QStringList elevenLinks;
+        for (int i = 1; i <= 11; ++i)
+            elevenLinks.append(u"https://example.com/%1/"_s.arg(i));
+        QStringList tenLinks = elevenLinks.mid(0, 10);
+
+        QTest::newRow("nothing") << QStringList() << IntakeText::chooseAFile() << QStringList()
+                                 << QStringList() << QString() << 0;
+        QTest::newRow("eleven links") << elevenLinks << IntakeText::tooManyFiles() << QStringList()
+                                      << QStringList() << QString() << 0;
+        QTest::newRow("ten links") << tenLinks << QString() << QStringList() << QStringList()
+                                   << tenLinks.join("\n\n"_L1) << 0;
+        QTest::newRow("folder") << QStringList{u"notes.txt"_s, u"folder"_s}
+                                << IntakeText::foldersCannotBeShared() << QStringList()
+                                << QStringList() << QString() << 0;
+        QTest::newRow("empty file") << QStringList{u"a.txt"_s} << u"a.txt is empty."_s
+                                    << QStringList() << QStringList() << QString() << 0;
+        QTest::newRow("missing file") << QStringList{u"missing.txt"_s} << IntakeText::couldNotLoad()
+                                      << QStringList() << QStringList() << QString() << 0;
+        QTest::newRow("text file")
+            << QStringList{u"notes.txt"_s} << QString() << QStringList{u"notes.txt"_s}
+            << QStringList{u"text/plain"_s} << QString() << 0;
+        QTest::newRow("known type without extension")
+            << QStringList{u"document"_s} << QString() << QStringList{u"document.pdf"_s}
+            << QStringList{u"application/pdf"_s} << QString() << 0;
+        QTest::newRow("unknown type")
+            << QStringList{u"blob.zzqx"_s} << QString() << QStringList{u"blob.zzqx"_s}
+            << QStringList{u"application/octet-stream"_s} << QString() << 0;
+        QTest::newRow("png becomes jpeg")
+            << QStringList{u"name.png"_s} << QString() << QStringList{u"name.jpg"_s}
+            << QStringList{u"image/jpeg"_s} << QString() << 1;
+        QTest::newRow("not an image after all")
+            << QStringList{u"fake.png"_s} << QString() << QStringList{u"fake.png"_s}
+            << QStringList{u"image/png"_s} << QString() << 0;
+        QTest::newRow("decompression bomb sent as it is")
+            << QStringList{u"bomb.png"_s} << QString() << QStringList{u"bomb.png"_s}
+            << QStringList{u"image/png"_s} << QString() << 0;
+        QTest::newRow("page and the same link")
+            << QStringList{u"--page"_s, pageJSON, u"https://example.com/a"_s} << QString()
+            << QStringList() << QStringList()
+            << u"Example\n\n> one\n> two\n\nhttps://example.com/a"_s << 0;
+        QTest::newRow("page with an empty url")
+            << QStringList{u"--page"_s, emptyURLPageJSON} << IntakeText::couldNotLoad()
+            << QStringList() << QStringList() << QString() << 0;
+        QTest::newRow("upper-case HTTPS link")
+            << QStringList{u"HTTPS://EXAMPLE.COM/Path"_s} << QString() << QStringList()
+            << QStringList() << u"https://example.com/Path"_s << 0;
+        QTest::newRow("mail link as plain text")
+            << QStringList{u"mailto:someone@example.com"_s} << QString() << QStringList()
+            << QStringList() << u"mailto:someone@example.com"_s << 0;
+        QTest::newRow("text trimmed and deduplicated")
+            << QStringList{u"--text"_s, u"  hello \n"_s, u"--text"_s, u"hello world"_s} << QString()
+            << QStringList() << QStringList() << u"hello world"_s << 0;
+        QTest::newRow("text at the limit")
+            << QStringList{u"--text"_s, QString(100'000, u'a')} << QString() << QStringList()
+            << QStringList() << QString(100'000, u'a') << 0;
+        QTest::newRow("text over the limit becomes a file")
+            << QStringList{u"--text"_s, QString(100'001, u'a')} << QString()
+            << QStringList{u"File.txt"_s} << QStringList{u"text/plain"_s} << QString() << 0;
+        QTest::newRow("files and texts in order")
+            << QStringList{u"notes.txt"_s, u"--text"_s, u"hi"_s, u"name.png"_s,
+                           u"https://example.com/x"_s}
+            << QString() << QStringList{u"notes.txt"_s, u"name.jpg"_s}
+            << QStringList{u"text/plain"_s, u"image/jpeg"_s} << u"hi\n\nhttps://example.com/x"_s
+            << 1;
+    }
+
+    void shares()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, error);
+        QFETCH(QStringList, filenames);
+        QFETCH(QStringList, mediaTypes);
+        QFETCH(QString, message);
+        QFETCH(int, previews);
+        QTemporaryDir sheet;
+
+        const auto context = ExtensionContext::fromCommandLine(arguments, nullptr, m_files.path());
+        const RecordingSink sink = runIntake(context.get(), sheet.filePath(u"ZeltShare-1"_s));
+
+        QVERIFY(!sink.loading);
+        if (!error.isEmpty()) {
+            QCOMPARE(sink.errorMessage, std::optional(error));
+            QVERIFY(!sink.hasSharedItems);
+            QVERIFY(!sink.files);
+            QCOMPARE(sink.messageText, QString());
+            return;
+        }
+        QCOMPARE(sink.errorMessage, std::nullopt);
+        QVERIFY(sink.hasSharedItems);
+        QCOMPARE(sink.filenames(), filenames);
+        QCOMPARE(sink.mediaTypes(), mediaTypes);
+        QCOMPARE(sink.messageText, message);
+        QCOMPARE(sink.previews.size(), previews);
+
+        // Every file is a private copy of the size it claims, alone in its item directory.
+        QStringList directories;
+        for (const auto &file : *sink.files) {
+            const QFileInfo copy(file.fileURL.toLocalFile());
+            QCOMPARE(copy.size(), file.sizeBytes);
+            QVERIFY(file.sizeBytes > 0);
+            QCOMPARE(copy.fileName(), file.filename);
+            QCOMPARE(filesIn(copy.absolutePath()), QStringList{file.filename});
+            QCOMPARE(modeOf(copy.absolutePath()), 0700u);
+            QVERIFY(copy.absolutePath().startsWith(sheet.filePath(u"ZeltShare-1"_s)));
+            directories.append(copy.absolutePath());
+            QCOMPARE(file.isPreparedImage, file.mediaType == "image/jpeg"_L1);
+            QCOMPARE(file.isPreparedImage, sink.previews.contains(file.id));
+            // A file sent as it is holds exactly the bytes of its source.
+            QString source = m_files.filePath(file.filename);
+            if (!QFile::exists(source))
+                source = m_files.filePath(QFileInfo(file.filename).completeBaseName());
+            if (!file.isPreparedImage && QFile::exists(source))
+                QCOMPARE(contents(copy.filePath()), contents(source));
+        }
+        QCOMPARE(QSet<QString>(directories.begin(), directories.end()).size(), directories.size());
+        if (!sink.files->isEmpty())
+            QCOMPARE(modeOf(sheet.filePath(u"ZeltShare-1"_s)), 0700u);
+    }
+
+    // Content types travel with the files; a prepared image is a JPEG.
+    void contentTypes()
+    {
+        QTemporaryDir sheet;
+        const auto context = ExtensionContext::fromCommandLine(
+            {u"notes.txt"_s, u"blob.zzqx"_s, u"name.png"_s}, nullptr, m_files.path());
+        const RecordingSink sink = runIntake(context.get(), sheet.path());
+        QCOMPARE(sink.files->size(), 3);
+        QCOMPARE(sink.files->at(0).contentType, ContentType::plainText());
+        QCOMPARE(sink.files->at(1).contentType, std::nullopt);
+        QCOMPARE(sink.files->at(2).contentType, ContentType::jpeg());
+    }
+
+    // Names an attachment suggests, and the ones it gets when it suggests none that is usable.
+    void suggestedNames_data()
+    {
+        QTest::addColumn<std::optional<QString>>("name");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("filename");
+        const QString text = u"text/plain"_s;
+        const QString png = u"image/png"_s;
+        QTest::newRow("report.") << std::optional(u"2024/05: report."_s) << text
+                                 << u"2024-05- report.txt"_s;
+        QTest::newRow("report. image")
+            << std::optional(u"2024/05: report."_s) << png << u"2024-05- report.jpg"_s;
+        QTest::newRow("hidden") << std::optional(u".hidden"_s) << text << u"hidden.txt"_s;
+        QTest::newRow("only dots") << std::optional(u"..."_s) << text << u"File.txt"_s;
+        QTest::newRow("image name") << std::optional(u"name.png"_s) << png << u"name.jpg"_s;
+        QTest::newRow("unnamed image") << std::optional<QString>() << png << u"image.jpg"_s;
+        QTest::newRow("blank image name") << std::optional(u"  "_s) << png << u"image.jpg"_s;
+    }
+
+    void suggestedNames()
+    {
+        QFETCH(std::optional<QString>, name);
+        QFETCH(QString, type);
+        QFETCH(QString, filename);
+        const QByteArray bytes = type == "image/png"_L1
+                                     ? TestImages::encoded(TestImages::quadrants(40, 30), "PNG")
+                                     : "some text that is saved as a file\n"_ba;
+        QTemporaryDir sheet;
+        const auto context = contextOf({dataProvider(name, type, bytes)});
+        const RecordingSink sink = runIntake(context.get(), sheet.path());
+        QCOMPARE(sink.errorMessage, std::nullopt);
+        QCOMPARE(sink.filenames(), QStringList{filename});
+    }
+
+    // A name of 200 characters outside ASCII is longer than a Linux file name may be; it is
+    // shortened until it fits, keeping its extension.
+    void longNames()
+    {
+        QTemporaryDir sheet;
+        const QString name = QString(200, u'\u6F22') + u".txt"_s;
+        const auto context = contextOf({dataProvider(name, u"text/plain"_s, "text\n")});
+        const RecordingSink sink = runIntake(context.get(), sheet.path());
+        QCOMPARE(sink.errorMessage, std::nullopt);
+        const QString filename = sink.files->first().filename;
+        QVERIFY(filename.toUtf8().size() <= 255);
+        QVERIFY(filename.endsWith(".txt"_L1));
+        QVERIFY(filename.startsWith(QString(80, u'\u6F22')));
+    }
+
+    // One attachment gets the large preview, several the small one.
+    void previewSizes_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("longerSide");
+        QTest::newRow("one image") << QStringList{u"photo.jpg"_s} << 1200;
+        QTest::newRow("two images") << QStringList{u"photo.jpg"_s, u"name.png"_s} << 144;
+        QTest::newRow("an image and a link")
+            << QStringList{u"photo.jpg"_s, u"https://example.com"_s} << 144;
+    }
+
+    void previewSizes()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, longerSide);
+        QTemporaryDir sheet;
+        const auto context = ExtensionContext::fromCommandLine(arguments, nullptr, m_files.path());
+        const RecordingSink sink = runIntake(context.get(), sheet.path());
+        const QImage preview = sink.previews.value(sink.files->first().id);
+        QCOMPARE(qMax(preview.width(), preview.height()), longerSide);
+    }
+
+    // An image found only once copied (no image type offered) is re-encoded from the copy: the
+    // copy goes when the JPEG has another name and is replaced when it has the same one.
+    void imagesFoundInCopies_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("suggestedName");
+        QTest::addColumn<QString>("filename");
+        QTest::newRow("png replaced") << u"name.png"_s << u"shot.png"_s << u"shot.jpg"_s;
+        QTest::newRow("jpeg overwritten in place")
+            << u"photo.jpg"_s << u"photo.jpg"_s << u"photo.jpg"_s;
+    }
+
+    void imagesFoundInCopies()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, suggestedName);
+        QFETCH(QString, filename);
+        QTemporaryDir sheet;
+        const auto context = contextOf({fileURLProvider(suggestedName, m_files.filePath(source))});
+        const RecordingSink sink = runIntake(context.get(), sheet.path());
+        QCOMPARE(sink.errorMessage, std::nullopt);
+        QCOMPARE(sink.filenames(), QStringList{filename});
+        const SharedFile &file = sink.files->first();
+        QVERIFY(file.isPreparedImage);
+        QVERIFY(sink.previews.contains(file.id));
+        QCOMPARE(filesIn(sheet.path()),
+                 QStringList{QDir(sheet.path()).relativeFilePath(file.fileURL.toLocalFile())});
+        QFile jpeg(file.fileURL.toLocalFile());
+        QVERIFY(jpeg.open(QIODevice::ReadOnly));
+        const QByteArray bytes = jpeg.readAll();
+        QCOMPARE(bytes.size(), file.sizeBytes);
+        QCOMPARE(TestImages::jpegQuality(bytes), 86);
+    }
+
+    // When the image data cannot be loaded, the attachment is copied as a file and prepared
+    // from the copy.
+    void imageDataUnavailable()
+    {
+        QTemporaryDir sheet;
+        auto provider = std::make_shared<ItemProvider>(u"name.png"_s);
+        const QString path = m_files.filePath(u"name.png"_s);
+        provider->registerRepresentation(
+            {u"image/png"_s,
+             {},
+             []() -> ItemData { throw ItemProviderError("gone"); },
+             [path](const ItemProvider::FileHandler &handler) { handler(path); }});
+        const auto context = contextOf({provider});
+        const RecordingSink sink = runIntake(context.get(), sheet.path());
+        QCOMPARE(sink.filenames(), QStringList{u"name.jpg"_s});
+        QCOMPARE(sink.previews.size(), 1);
+    }
+
+    void unsharableAttachment()
+    {
+        QTemporaryDir sheet;
+        auto provider = std::make_shared<ItemProvider>(u"thing"_s);
+        provider->registerRepresentation(
+            {u"application/x-zelt-unheard-of"_s, {}, [] { return ItemData::fromBytes("x"); }, {}});
+        const auto context = contextOf({provider});
+        const RecordingSink sink = runIntake(context.get(), sheet.path());
+        QCOMPARE(sink.errorMessage, std::optional(IntakeText::cannotBeShared()));
+    }
+
+    // The item's own text counts as shared text; a message the user already typed stays.
+    void contentText_data()
+    {
+        QTest::addColumn<QString>("contentText");
+        QTest::addColumn<QString>("existingMessage");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("trimmed") << u"  shared words \n"_s << QString() << u"shared words"_s;
+        QTest::newRow("existing message kept")
+            << u"shared words"_s << u"typed first"_s << u"typed first"_s;
+        QTest::newRow("blank text") << u" \n "_s << QString() << QString();
+    }
+
+    void contentText()
+    {
+        QFETCH(QString, contentText);
+        QFETCH(QString, existingMessage);
+        QFETCH(QString, message);
+        QTemporaryDir sheet;
+        const auto context = contextOf({}, contentText);
+        const RecordingSink sink = runIntake(context.get(), sheet.path(), existingMessage);
+        QCOMPARE(sink.messageText, message);
+        if (contentText.trimmed().isEmpty()) {
+            QCOMPARE(sink.errorMessage, std::optional(IntakeText::chooseAFile()));
+        } else {
+            QVERIFY(sink.hasSharedItems);
+            QCOMPARE(sink.files, std::optional(QList<SharedFile>()));
+        }
+    }
+
+    void withoutContext()
+    {
+        QTemporaryDir sheet;
+        const RecordingSink sink = runIntake(nullptr, sheet.path());
+        QCOMPARE(sink.errorMessage, std::optional(IntakeText::chooseAFile()));
+        QVERIFY(!sink.loading);
+    }
+
+    // A failure stops the intake: previews made before it stay, files are never set.
+    void failureAfterAnImage()
+    {
+        QTemporaryDir sheet;
+        const auto context =
+            ExtensionContext::fromCommandLine({u"name.png"_s, u"a.txt"_s}, nullptr, m_files.path());
+        const RecordingSink sink = runIntake(context.get(), sheet.path(), u"typed"_s);
+        QCOMPARE(sink.errorMessage, std::optional(u"a.txt is empty."_s));
+        QCOMPARE(sink.previews.size(), 1);
+        QVERIFY(!sink.files);
+        QVERIFY(!sink.hasSharedItems);
+        QCOMPARE(sink.messageText, u"typed"_s);
+    }
+
+    void standardInput_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QStringList>("filenames");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<std::optional<QString>>("error");
+        QTest::newRow("png") << TestImages::encoded(TestImages::quadrants(40, 30), "PNG")
+                             << QStringList{u"image.jpg"_s} << QString()
+                             << std::optional<QString>();
+        QTest::newRow("text") << " piped words \n"_ba << QStringList() << u"piped words"_s
+                              << std::optional<QString>();
+        QTest::newRow("binary") << unknownBytes() << QStringList{u"File"_s} << QString()
+                                << std::optional<QString>();
+        QTest::newRow("nothing") << QByteArray() << QStringList() << QString()
+                                 << std::optional(u"File is empty."_s);
+    }
+
+    void standardInput()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QStringList, filenames);
+        QFETCH(QString, message);
+        QFETCH(std::optional<QString>, error);
+        QBuffer buffer(&input);
+        buffer.open(QIODevice::ReadOnly);
+        QTemporaryDir sheet;
+        const auto context = ExtensionContext::fromCommandLine({u"-"_s}, &buffer, m_files.path());
+        const RecordingSink sink = runIntake(context.get(), sheet.path());
+        QCOMPARE(sink.errorMessage, error);
+        QCOMPARE(sink.filenames(), filenames);
+        QCOMPARE(sink.messageText, message);
+    }
+
+    // An intake destroyed while it waits for a worker stops without touching the sink.
+    void destroyedWhileLoading()
+    {
+        QTemporaryDir sheet;
+        const auto context = ExtensionContext::fromCommandLine({u"photo.jpg"_s, u"name.png"_s},
+                                                               nullptr, m_files.path());
+        RecordingSink sink;
+        auto intake =
+            std::make_unique<SharedItemIntake>(sink, context.get(), sheet.path(), background);
+        auto task = intake->loadSharedItems();
+        intake.reset();
+        QThreadPool::globalInstance()->waitForDone();
+        QTest::qWait(50);
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents();
+        QVERIFY(sink.loading);
+        QVERIFY(!sink.files);
+        QVERIFY(!sink.errorMessage);
+        QVERIFY(sink.previews.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestSharedItemIntake)
+#include "tst_shareditemintake.moc"
