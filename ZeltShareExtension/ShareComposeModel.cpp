@@ -1,6 +1,7 @@
 #include "ShareComposeModel.h"
 
 #include "Logging.h"
+#include "VideoMetadata.h"
 #include "avatar/ToviAvatarStore.h"
 #include "service/FileUploadPipeline.h"
 #include "service/ServiceError.h"
@@ -148,10 +149,53 @@ void ShareComposeModel::setFiles(const QList<SharedFile> &files)
     }
 }
 
-void ShareComposeModel::setPreview(const QUuid &fileID, const QImage &preview)
+void ShareComposeModel::insertPreview(const QUuid &fileID, const QImage &preview)
 {
     m_previews.insert(fileID, preview);
     Q_EMIT previewsChanged();
+}
+
+void ShareComposeModel::setHasSharedItems(bool hasSharedItems)
+{
+    if (assign(m_hasSharedItems, hasSharedItems)) {
+        Q_EMIT hasSharedItemsChanged();
+        updateCanSend();
+    }
+}
+
+void ShareComposeModel::setLoading(bool loading)
+{
+    if (assign(m_isLoading, loading)) {
+        Q_EMIT isLoadingChanged();
+        updateCanSend();
+    }
+}
+
+ShareComposeModel::ItemLoader ShareComposeModel::intakeLoader(const ExtensionContext *context)
+{
+    return [context](QPointer<ShareComposeModel> model, QString directory) -> QCoro::Task<> {
+        return runIntake(model, context, directory);
+    };
+}
+
+QCoro::Task<> ShareComposeModel::runIntake(QPointer<ShareComposeModel> model,
+                                           const ExtensionContext *context, QString directory)
+{
+    if (!model)
+        co_return;
+    // A child of the model: it goes with the model, and stops quietly then.
+    auto *intake = new SharedItemIntake(*model, context, directory,
+                                        SharedItemIntake::windowBackgroundColor(), model);
+    co_await intake->loadSharedItems();
+    if (model)
+        intake->deleteLater();
+}
+
+ShareComposeModel::VideoProbe ShareComposeModel::fileVideoProbe()
+{
+    return [](SharedFile file) {
+        return VideoMetadata::videoMetadata(file.fileURL, file.contentType);
+    };
 }
 
 void ShareComposeModel::adoptSharedText(const QString &text)
@@ -165,11 +209,8 @@ void ShareComposeModel::finishLoading(bool hasSharedItems,
 {
     if (errorMessage)
         setErrorMessage(errorMessage);
-    if (assign(m_hasSharedItems, hasSharedItems))
-        Q_EMIT hasSharedItemsChanged();
-    if (assign(m_isLoading, false))
-        Q_EMIT isLoadingChanged();
-    updateCanSend();
+    setHasSharedItems(hasSharedItems);
+    setLoading(false);
 }
 
 QCoro::Task<> ShareComposeModel::loadItems()

@@ -2,6 +2,7 @@
 
 #include "ShareTemporaryDirectory.h"
 #include "SharedFile.h"
+#include "SharedItemIntake.h"
 #include "passkey/PasskeyStepUp.h"
 #include "service/HttpTransfer.h"
 #include "service/SessionHolder.h"
@@ -23,7 +24,7 @@
 // The one observable state of a share sheet: what is shared, where it goes, and how sending
 // goes. Lives on the main thread; every published value is a property whose change signal
 // fires only on a real change. It is also the session holder of every service call it makes.
-class ShareComposeModel : public SessionHolder
+class ShareComposeModel : public SessionHolder, public SharedItemIntake::Sink
 {
     Q_OBJECT
     Q_PROPERTY(QString message READ message WRITE setMessage NOTIFY messageChanged)
@@ -52,6 +53,11 @@ public:
     using VideoProbe =
         std::function<QCoro::Task<std::optional<FilesShareRequest::Video>>(SharedFile)>;
 
+    // The intake of the share request's items (context may be null: nothing was shared).
+    static ItemLoader intakeLoader(const ExtensionContext *context);
+    // Video size and duration from the file itself.
+    static VideoProbe fileVideoProbe();
+
     static constexpr auto lastDestinationKey = "ZeltShareLastDestination";
     static constexpr std::chrono::milliseconds searchDebounce{250};
     static constexpr std::chrono::milliseconds sentConfirmation{1500};
@@ -61,8 +67,8 @@ public:
     ~ShareComposeModel() override;
 
     // Published state.
-    const QString &message() const { return m_message; }
-    void setMessage(const QString &message);
+    QString message() const override { return m_message; }
+    void setMessage(const QString &message) override;
     const std::optional<QString> &errorMessage() const { return m_errorMessage; }
     QString errorMessageText() const { return m_errorMessage.value_or(QString()); }
     const QList<SharedFile> &files() const { return m_files; }
@@ -103,8 +109,14 @@ public:
     void setVideoProbe(VideoProbe probe) { m_videoProbe = std::move(probe); }
 
     // Intake: what the item loader reports.
-    void setFiles(const QList<SharedFile> &files);
-    void setPreview(const QUuid &fileID, const QImage &preview);
+    void setFiles(const QList<SharedFile> &files) override;
+    void insertPreview(const QUuid &fileID, const QImage &preview) override;
+    void setHasSharedItems(bool hasSharedItems) override;
+    void setErrorMessage(const QString &message) override
+    {
+        setErrorMessage(std::optional(message));
+    }
+    void setLoading(bool loading) override;
     // Shared text becomes the message only while the user has typed nothing.
     void adoptSharedText(const QString &text);
     void finishLoading(bool hasSharedItems, const std::optional<QString> &errorMessage);
@@ -147,6 +159,8 @@ Q_SIGNALS:
 
 private:
     QCoro::Task<> loadItems();
+    static QCoro::Task<> runIntake(QPointer<ShareComposeModel> model,
+                                   const ExtensionContext *context, QString directory);
     QCoro::Task<> loadDestinations();
     void startSearch();
     QCoro::Task<> search(QString query, quint64 generation);
