@@ -2,8 +2,10 @@
 
 #include "service/AppIdentifiers.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QUuid>
 
@@ -85,6 +87,16 @@ int ShareTemporaryDirectory::sweepLeftovers(const QString &root)
     const auto entries = directory.entryList({directoryPrefix + u'*'},
                                              QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
     for (const auto &name : entries) {
+        // Spool directories of standard input and long texts carry no lock; one is left over
+        // when it is older than any share could take.
+        if (name.startsWith(u"ZeltShare-spool-")) {
+            const QFileInfo spool(directory.filePath(name));
+            if (spool.lastModified().secsTo(QDateTime::currentDateTime()) > 24 * 3600) {
+                QDir(spool.filePath()).removeRecursively();
+                ++removed;
+            }
+            continue;
+        }
         const QString lockPath = directory.filePath(name + u".lock"_s);
         const int fd = ::open(QFile::encodeName(lockPath).constData(), O_RDWR | O_CLOEXEC);
         // No lock file, or one nobody holds: the sheet that made the directory is gone.

@@ -165,9 +165,11 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
         }
         presenter->show(SecurityKeyPresenter::Step::TouchKey);
         const char *pinText = pin ? pin->constData() : nullptr;
-        const int status = co_await QtConcurrent::run([session, pinText] {
+        // A named future: temporaries inside a co_await expression are not safe with GCC 12.
+        auto waiting = QtConcurrent::run([session, pinText] {
             return fido_dev_get_assert(session->device, session->assertion, pinText);
         });
+        const int status = co_await waiting;
         if (canceled || status == FIDO_ERR_KEEPALIVE_CANCEL)
             throw CeremonyError(CeremonyError::Kind::canceled);
         if (status == FIDO_ERR_PIN_INVALID) {

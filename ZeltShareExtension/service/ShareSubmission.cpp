@@ -93,7 +93,9 @@ QCoro::Task<QByteArray> ShareSubmission::makeInlineShareBody(QString message,
                                                              std::optional<QString> threadID,
                                                              QString shareID)
 {
-    auto result = co_await QtConcurrent::run(buildInlineBody, message, files, threadID, shareID);
+    // A named future: temporaries inside a co_await expression are not safe with GCC 12.
+    auto building = QtConcurrent::run(buildInlineBody, message, files, threadID, shareID);
+    auto result = co_await building;
     if (!result.error.isNull())
         throw ShareError(result.error);
     co_return std::move(result.body);

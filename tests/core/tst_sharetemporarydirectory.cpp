@@ -61,7 +61,12 @@ private Q_SLOTS:
         const QString unrelated = root.filePath(u"ToviAvatars"_s);
         QVERIFY(QDir().mkpath(unrelated));
 
+        // A spool directory of a running share has no lock and must stay.
+        const QString spool = root.filePath(u"ZeltShare-spool-abc123"_s);
+        QVERIFY(QDir().mkpath(spool));
+
         QCOMPARE(ShareTemporaryDirectory::sweepLeftovers(root.path()), 2);
+        QVERIFY(QFileInfo::exists(spool));
         QVERIFY(QFileInfo::exists(live.path()));
         QVERIFY(!QFileInfo::exists(orphanLocked));
         QVERIFY(!QFileInfo::exists(orphanLocked + u".lock"_s));
