@@ -21,6 +21,9 @@ namespace {
 // extension, as a file without a name of its own does.
 constexpr auto spooledFileName = "File"_L1;
 
+// How much of the data the type detection looks at.
+constexpr qsizetype sniffLength = 16384;
+
 // The regular file at path, checked without blocking (a pipe would stall the worker): its
 // bytes are then read by whoever needs them.
 ItemData regularFileData(const QString &path)
@@ -239,15 +242,19 @@ std::shared_ptr<ItemProvider> ItemProvider::forData(QIODevice &input)
     QByteArray firstBytes;
     char buffer[65536];
     for (;;) {
-        if (input.bytesAvailable() <= 0 && !input.waitForReadyRead(-1) && input.atEnd())
-            break;
         const qint64 count = input.read(buffer, sizeof buffer);
         if (count < 0)
             throw ItemProviderError("the data cannot be read");
-        if (count == 0 && input.atEnd())
+        if (count == 0) {
+            // A file or a pipe reads nothing only at its end; a socket or a process may have
+            // more once it has been waited for.
+            if (input.waitForReadyRead(-1))
+                continue;
             break;
-        if (firstBytes.size() < 16384)
-            firstBytes.append(buffer, qsizetype(qMin<qint64>(count, 16384 - firstBytes.size())));
+        }
+        if (firstBytes.size() < sniffLength)
+            firstBytes.append(buffer,
+                              qsizetype(qMin<qint64>(count, sniffLength - firstBytes.size())));
         if (file.write(buffer, count) != count)
             throw ItemProviderError("the spool file cannot be written");
     }

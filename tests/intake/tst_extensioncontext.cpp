@@ -8,7 +8,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -192,6 +195,35 @@ private Q_SLOTS:
         provider.reset();
         QVERIFY(weak.expired());
         QVERIFY(!QFile::exists(spooled));
+    }
+
+    // The standard input as the program gets it: a pipe whose writer is slower than the reader.
+    void standardInputPipe()
+    {
+        int ends[2];
+        QCOMPARE(::pipe(ends), 0);
+        const QByteArray data = QByteArray("first part, ") + QByteArray(200'000, 'x');
+        std::thread writer([&data, end = ends[1]] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            qsizetype written = 0;
+            while (written < data.size()) {
+                const auto count =
+                    ::write(end, data.constData() + written, size_t(data.size() - written));
+                if (count <= 0)
+                    break;
+                written += count;
+            }
+            ::close(end);
+        });
+        QFile input;
+        QVERIFY(input.open(ends[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+        const auto context = ExtensionContext::fromCommandLine({u"-"_s}, &input, m_files.path());
+        writer.join();
+
+        const auto provider = context->inputItems().first().attachments.first();
+        QCOMPARE(describe(*provider), u"-|text/plain,x-zelt/file-url"_s);
+        const auto item = TaskResult<QVariant>::wait(provider->loadItem(u"text/plain"_s));
+        QCOMPARE(item.value->toByteArray(), data);
     }
 
     void completeRequest()
