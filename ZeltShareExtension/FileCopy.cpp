@@ -1,6 +1,9 @@
 #include "FileCopy.h"
 
+#include <QFile>
+
 #include <cerrno>
+#include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -82,4 +85,16 @@ qint64 FileCopy::copyContents(int sourceDescriptor, int destinationDescriptor)
         copied += count;
     }
     return copyByReadWrite(sourceDescriptor, destinationDescriptor, copied);
+}
+
+bool FileCopy::isRegularFile(const QString &path)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    const int descriptor = ::open(encoded.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0)
+        return false;
+    struct stat status = {};
+    const bool regular = ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
+    ::close(descriptor);
+    return regular;
 }

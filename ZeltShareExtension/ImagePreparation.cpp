@@ -1,5 +1,6 @@
 #include "ImagePreparation.h"
 
+#include "FileCopy.h"
 #include "Logging.h"
 
 #include <QFile>
@@ -48,19 +49,6 @@ void initialiseVips()
 // Where the encoded image comes from. Each preparation step opens a fresh source, because a
 // source read sequentially cannot be read again.
 using SourceFactory = std::function<VSource()>;
-
-// A regular file only: a pipe or a device would block the decoder or never end.
-bool isRegularFile(const QString &path)
-{
-    const QByteArray encoded = QFile::encodeName(path);
-    const int descriptor = ::open(encoded.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (descriptor < 0)
-        return false;
-    struct stat status = {};
-    const bool regular = ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
-    ::close(descriptor);
-    return regular;
-}
 
 VImage toOpaqueSRGB(VImage image, const QColor &background)
 {
@@ -228,7 +216,7 @@ ImagePreparation::preparedImageFromFile(const QString &path, const QColor &backg
                                         int previewMaxPixelSize,
                                         const ImagePreparationLimits &limits)
 {
-    if (!isRegularFile(path))
+    if (!FileCopy::isRegularFile(path))
         return std::nullopt;
     // Each source opens the file afresh. The name is taken as it is: unlike a file name given
     // to the loaders, a source's name holds no options in brackets.

@@ -1,5 +1,6 @@
 #include "VideoMetadata.h"
 
+#include "FileCopy.h"
 #include "Logging.h"
 #include "host/WorkerThread.h"
 
@@ -48,18 +49,6 @@ private:
     AVDictionary *m_dictionary = nullptr;
 };
 
-bool isRegularFile(const QString &path)
-{
-    const QByteArray encoded = QFile::encodeName(path);
-    const int descriptor = ::open(encoded.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (descriptor < 0)
-        return false;
-    struct stat status = {};
-    const bool regular = ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
-    ::close(descriptor);
-    return regular;
-}
-
 AVStream *firstVideoStream(const InputContext &input)
 {
     for (unsigned index = 0; index < input->nb_streams; ++index) {
@@ -96,7 +85,7 @@ std::optional<FilesShareRequest::Video> VideoMetadata::probe(const QString &path
     // A file that is not what its name says is an expected case here, not one for stderr.
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_FATAL); });
-    if (!isRegularFile(path))
+    if (!FileCopy::isRegularFile(path))
         return std::nullopt;
 
     // The file protocol only, named explicitly: a path is never taken for another protocol
