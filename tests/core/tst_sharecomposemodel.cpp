@@ -1,3 +1,4 @@
+#include "ScriptedPasskeyPrompt.h"
 #include "ServiceFixture.h"
 #include "ShareComposeModel.h"
 #include "service/UserDefaults.h"
@@ -374,6 +375,51 @@ private Q_SLOTS:
         QCOMPARE(fixture.server().requests().size(), 2); // no begin call without a prompt
         QVERIFY(QSettings(fixture.filePath(u"suite.ini"_s), QSettings::IniFormat)
                     .contains(u"ZeltNativeSharedPasskeyRequestedAt"_s));
+    }
+
+    // The service refuses a share for lack of a sudo session: one ceremony, one more delivery,
+    // never a third.
+    void stepUpThenDeliverOnceMore_data()
+    {
+        QTest::addColumn<bool>("secondRefusal");
+        QTest::addColumn<QString>("failure"); // null: delivered
+        QTest::newRow("delivered after the step-up") << false << QString();
+        QTest::newRow("refused again") << true << u"Authenticate with your passkey to send this."_s;
+    }
+
+    void stepUpThenDeliverOnceMore()
+    {
+        QFETCH(bool, secondRefusal);
+        QFETCH(QString, failure);
+        ServiceFixture fixture;
+        signIn(fixture);
+        const QByteArray sudo = R"({"message":"T","code":"SUDO_AUTH_REQUIRED"})";
+        fixture.server().enqueue(ScriptedResponse::json(200, destinations(true, {})));
+        fixture.server().enqueue(ScriptedResponse::json(403, sudo));
+        fixture.server().enqueue(ScriptedResponse::json(
+            200,
+            R"({"ok":true,"result":{"passkeyAttemptID":"a","challenge":"AQID","rpID":"zelt.app","allowCredentialIDs":[],"userVerification":"preferred"}})"));
+        fixture.server().enqueue(
+            ScriptedResponse::json(200, R"({"ok":true,"result":{"isSudoSessionActive":true}})"));
+        fixture.server().enqueue(secondRefusal ? ScriptedResponse::json(403, sudo)
+                                               : ScriptedResponse::json(200, R"({"ok":true})"));
+        QList<SudoPasskey::AssertionParameters> asked;
+        ShareComposeModel model(fixture.holder()->environment(), loader({{}, false, u"hi"_s}));
+        model.setPromptProvider([&asked] {
+            return std::make_unique<ScriptedPasskeyPrompt>(ScriptedPasskeyPrompt::Outcome::Signs,
+                                                           asked);
+        });
+        QTRY_VERIFY(model.canSend());
+        model.send();
+        QTRY_VERIFY(!model.isSending());
+        QCOMPARE(model.sent(), failure.isNull());
+        QCOMPARE(model.errorMessage().value_or(QString()), failure.isNull() ? QString() : failure);
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(fixture.server().requests().size(), 5);
+        // Each delivery carries a share ID of its own.
+        const auto first = json(fixture.server().requests()[1].body).value("shareID"_L1);
+        const auto second = json(fixture.server().requests()[4].body).value("shareID"_L1);
+        QVERIFY(first != second);
     }
 
     void cancelCompletesAtOnce()

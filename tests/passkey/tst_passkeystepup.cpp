@@ -1,3 +1,4 @@
+#include "ScriptedPasskeyPrompt.h"
 #include "ServiceFixture.h"
 #include "SharedStateSignalCounter.h"
 #include "TaskResult.h"
@@ -15,37 +16,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Stands in for the authenticator: signs nothing, reports what it was asked, and ends the way
-// the test says.
-class ScriptedPrompt : public SudoPasskeyPrompt
-{
-public:
-    enum class Outcome { Signs, Cancels, Fails };
-
-    ScriptedPrompt(Outcome outcome, QList<SudoPasskey::AssertionParameters> &asked)
-        : m_outcome(outcome)
-        , m_asked(asked)
-    {}
-
-protected:
-    QCoro::Task<Credential> requestAssertion(SudoPasskey::AssertionParameters parameters) override
-    {
-        m_asked.append(parameters);
-        if (m_outcome == Outcome::Cancels)
-            throw SudoPasskey::CeremonyError(SudoPasskey::CeremonyError::Kind::canceled);
-        if (m_outcome == Outcome::Fails)
-            throw ShareError(u"The security key stopped answering."_s);
-        co_return Credential{
-            "cred",       clientDataJSON(parameters.challenge, parameters.relyingPartyIdentifier),
-            "auth",       "sig",
-            std::nullopt, false};
-    }
-
-private:
-    Outcome m_outcome;
-    QList<SudoPasskey::AssertionParameters> &m_asked;
-};
-
 const QByteArray options =
     R"({"ok":true,"result":{"passkeyAttemptID":"att-7","challenge":"AQID","rpID":"zelt.app","allowCredentialIDs":[],"userVerification":"preferred"}})";
 
@@ -61,7 +31,7 @@ QCoro::Task<bool> finished(QCoro::Task<> task)
 
 } // namespace
 
-Q_DECLARE_METATYPE(ScriptedPrompt::Outcome)
+Q_DECLARE_METATYPE(ScriptedPasskeyPrompt::Outcome)
 
 class TestPasskeyStepUp : public QObject
 {
@@ -73,7 +43,7 @@ private Q_SLOTS:
     void flows_data()
     {
         QTest::addColumn<bool>("hasWindow");
-        QTest::addColumn<ScriptedPrompt::Outcome>("outcome");
+        QTest::addColumn<ScriptedPasskeyPrompt::Outcome>("outcome");
         QTest::addColumn<QList<QByteArray>>("answers"); // begin, complete
         QTest::addColumn<int>("serviceCalls");
         QTest::addColumn<QString>("failure"); // null: success
@@ -82,26 +52,26 @@ private Q_SLOTS:
         const QString handOff = u"Open Zelt to authenticate with your passkey, then share again."_s;
         const QByteArray active = R"({"ok":true,"result":{"isSudoSessionActive":true}})";
         const QByteArray inactive = R"({"ok":true,"result":{"isSudoSessionActive":false}})";
-        QTest::newRow("signed") << true << ScriptedPrompt::Outcome::Signs
+        QTest::newRow("signed") << true << ScriptedPasskeyPrompt::Outcome::Signs
                                 << QList<QByteArray>{options, active} << 2 << QString() << false;
         QTest::newRow("inactive result still counts")
-            << true << ScriptedPrompt::Outcome::Signs << QList<QByteArray>{options, inactive} << 2
-            << QString() << false;
-        QTest::newRow("canceled") << true << ScriptedPrompt::Outcome::Cancels
+            << true << ScriptedPasskeyPrompt::Outcome::Signs << QList<QByteArray>{options, inactive}
+            << 2 << QString() << false;
+        QTest::newRow("canceled") << true << ScriptedPasskeyPrompt::Outcome::Cancels
                                   << QList<QByteArray>{options} << 1
                                   << u"Authenticate with your passkey to send this."_s << false;
-        QTest::newRow("no window") << false << ScriptedPrompt::Outcome::Signs << QList<QByteArray>{}
-                                   << 0 << handOff << true;
+        QTest::newRow("no window") << false << ScriptedPasskeyPrompt::Outcome::Signs
+                                   << QList<QByteArray>{} << 0 << handOff << true;
         QTest::newRow("begin refused")
-            << true << ScriptedPrompt::Outcome::Signs << QList<QByteArray>{R"({"message":"nope"})"}
-            << 1 << handOff << true;
+            << true << ScriptedPasskeyPrompt::Outcome::Signs
+            << QList<QByteArray>{R"({"message":"nope"})"} << 1 << handOff << true;
         QTest::newRow("undecodable challenge")
-            << true << ScriptedPrompt::Outcome::Signs
+            << true << ScriptedPasskeyPrompt::Outcome::Signs
             << QList<QByteArray>{QByteArray(options).replace("AQID", "A")} << 1 << handOff << true;
-        QTest::newRow("prompt error") << true << ScriptedPrompt::Outcome::Fails
+        QTest::newRow("prompt error") << true << ScriptedPasskeyPrompt::Outcome::Fails
                                       << QList<QByteArray>{options} << 1 << handOff << true;
         QTest::newRow("complete refused")
-            << true << ScriptedPrompt::Outcome::Signs
+            << true << ScriptedPasskeyPrompt::Outcome::Signs
             << QList<QByteArray>{options, R"({"ok":false,"error":{"message":"bad signature"}})"}
             << 2 << handOff << true;
     }
@@ -109,7 +79,7 @@ private Q_SLOTS:
     void flows()
     {
         QFETCH(bool, hasWindow);
-        QFETCH(ScriptedPrompt::Outcome, outcome);
+        QFETCH(ScriptedPasskeyPrompt::Outcome, outcome);
         QFETCH(QList<QByteArray>, answers);
         QFETCH(int, serviceCalls);
         QFETCH(QString, failure);
@@ -129,7 +99,7 @@ private Q_SLOTS:
         PasskeyStepUp::PromptProvider provider;
         if (hasWindow)
             provider = [&asked, outcome] {
-                return std::make_unique<ScriptedPrompt>(outcome, asked);
+                return std::make_unique<ScriptedPasskeyPrompt>(outcome, asked);
             };
         const double start = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
         const auto result = TaskResult<bool>::wait(
@@ -165,7 +135,8 @@ private Q_SLOTS:
         QList<SudoPasskey::AssertionParameters> asked;
         const auto result = TaskResult<bool>::wait(
             finished(PasskeyStepUp::authenticateWithPasskey(fixture.holder(), [&asked] {
-                return std::make_unique<ScriptedPrompt>(ScriptedPrompt::Outcome::Signs, asked);
+                return std::make_unique<ScriptedPasskeyPrompt>(
+                    ScriptedPasskeyPrompt::Outcome::Signs, asked);
             })));
         QVERIFY(result.value);
 
