@@ -73,6 +73,9 @@ QByteArray destinations(bool toviAvailable, const QList<QByteArray> &threads,
     return body + "]}";
 }
 
+// Generous: the suite also runs under sanitizers on a busy machine.
+constexpr int slow = 30000;
+
 } // namespace
 
 class TestShareComposeModel : public QObject
@@ -135,7 +138,7 @@ private Q_SLOTS:
         signIn(fixture);
         fixture.server().enqueue(ScriptedResponse::json(200, answer));
         ShareComposeModel model(fixture.holder()->environment(), {});
-        QTRY_VERIFY(model.destinationsLoaded());
+        QTRY_VERIFY_WITH_TIMEOUT(model.destinationsLoaded(), slow);
         if (expected == u"tovi") {
             QVERIFY(model.destination().isTovi());
         } else {
@@ -150,7 +153,7 @@ private Q_SLOTS:
         signIn(fixture);
         fixture.server().enqueue(ScriptedResponse::json(503, R"({"message":"Down for a bit."})"));
         ShareComposeModel model(fixture.holder()->environment(), {});
-        QTRY_VERIFY(model.destinationsLoaded());
+        QTRY_VERIFY_WITH_TIMEOUT(model.destinationsLoaded(), slow);
         QCOMPARE(model.destinationsError(), std::optional(u"Down for a bit."_s));
         QVERIFY(model.toviAvailable());
     }
@@ -165,7 +168,7 @@ private Q_SLOTS:
             return ScriptedResponse::json(200, destinations(true, {}));
         });
         ShareComposeModel model(fixture.holder()->environment(), {});
-        QTRY_VERIFY(model.destinationsLoaded());
+        QTRY_VERIFY_WITH_TIMEOUT(model.destinationsLoaded(), slow);
         fixture.server().clearRequests();
 
         model.setSearchQuery(u"a"_s);
@@ -173,7 +176,7 @@ private Q_SLOTS:
         model.setSearchQuery(u" abc "_s);
         QVERIFY(model.isSearching());
         model.setSearchQuery(u" abc "_s); // the same text does not restart the search
-        QTRY_VERIFY(!model.isSearching());
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isSearching(), slow);
         QCOMPARE(fixture.server().requests().size(), 1);
         QCOMPARE(fixture.server().requests().first().target,
                  "/api/tovi/native-share/destinations?q=abc"_ba);
@@ -197,11 +200,11 @@ private Q_SLOTS:
             return response;
         });
         ShareComposeModel model(fixture.holder()->environment(), {});
-        QTRY_VERIFY(model.destinationsLoaded());
+        QTRY_VERIFY_WITH_TIMEOUT(model.destinationsLoaded(), slow);
         model.setSearchQuery(u"slow"_s);
-        QTRY_COMPARE(fixture.server().requests().size(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.server().requests().size(), 2, slow);
         model.setSearchQuery(u"fast"_s);
-        QTRY_VERIFY(!model.isSearching());
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isSearching(), slow);
         QCOMPARE(model.searchResults()->first().id, u"t2"_s);
         QCOMPARE(fixture.server().requests().size(), 3);
     }
@@ -237,7 +240,7 @@ private Q_SLOTS:
         else
             items.text = u"x"_s;
         ShareComposeModel model(fixture.holder()->environment(), loader(items));
-        QTRY_VERIFY(model.destinationsLoaded() && !model.isLoading());
+        QTRY_VERIFY_WITH_TIMEOUT(model.destinationsLoaded() && !model.isLoading(), slow);
         model.setMessage(message);
         if (chooseThread)
             model.setDestination(*ShareDestinationThread::fromJson(json(threadT1)));
@@ -251,14 +254,14 @@ private Q_SLOTS:
         fixture.server().enqueue(ScriptedResponse::json(200, destinations(true, {})));
         fixture.server().enqueue(ScriptedResponse::json(200, R"({"ok":true})"));
         ShareComposeModel model(fixture.holder()->environment(), loader({{}, false, u"a link"_s}));
-        QTRY_VERIFY(model.canSend());
+        QTRY_VERIFY_WITH_TIMEOUT(model.canSend(), slow);
         QCOMPARE(model.message(), u"a link"_s);
         QSignalSpy completed(&model, &ShareComposeModel::requestCompleted);
         QVERIFY(model.temporaryDirectory().contains(u"ZeltShare-"_s));
 
         model.send();
         QVERIFY(model.isSending());
-        QTRY_VERIFY(model.sent());
+        QTRY_VERIFY_WITH_TIMEOUT(model.sent(), slow);
         QVERIFY(!model.isSending());
         const auto body = json(fixture.server().requests().last().body);
         QCOMPARE(body.keys(), (QStringList{u"message"_s, u"shareID"_s}));
@@ -275,10 +278,10 @@ private Q_SLOTS:
         fixture.server().enqueue(ScriptedResponse::json(200, R"({"ok":true})"));
         ShareComposeModel model(fixture.holder()->environment(),
                                 loader({{{u"a.jpg"_s, 1000}, {u"b.jpg"_s, 2000}}, true, {}}));
-        QTRY_VERIFY(model.canSend());
+        QTRY_VERIFY_WITH_TIMEOUT(model.canSend(), slow);
         model.setDestination(model.recentThreads().first());
         model.send();
-        QTRY_VERIFY(model.sent());
+        QTRY_VERIFY_WITH_TIMEOUT(model.sent(), slow);
         const auto body = json(fixture.server().requests().last().body);
         QCOMPARE(body.value("images"_L1).toArray().size(), 2);
         QCOMPARE(body.value("threadID"_L1).toString(), u"t1"_s);
@@ -310,12 +313,12 @@ private Q_SLOTS:
         ShareComposeModel model(
             fixture.holder()->environment(),
             loader({{{u"a.bin"_s, 100}, {u"b.bin"_s, 300}, {u"c.bin"_s, 600}}, false, {}}));
-        QTRY_VERIFY(model.canSend());
+        QTRY_VERIFY_WITH_TIMEOUT(model.canSend(), slow);
         QList<QVariant> progress;
         connect(&model, &ShareComposeModel::uploadProgressChanged, this,
                 [&] { progress.append(model.uploadProgressValue()); });
         model.send();
-        QTRY_VERIFY(model.sent());
+        QTRY_VERIFY_WITH_TIMEOUT(model.sent(), slow);
 
         // Never backwards; 0.1, 0.4 and 1.0 after each file; none while submitting.
         double last = -1;
@@ -345,10 +348,10 @@ private Q_SLOTS:
         fixture.server().enqueue(ScriptedResponse::json(200, destinations(true, {threadT1})));
         fixture.server().enqueue(ScriptedResponse::json(500, R"({"message":"Try again later."})"));
         ShareComposeModel model(fixture.holder()->environment(), loader({{}, false, u"hi"_s}));
-        QTRY_VERIFY(model.canSend());
+        QTRY_VERIFY_WITH_TIMEOUT(model.canSend(), slow);
         model.setDestination(model.recentThreads().first());
         model.send();
-        QTRY_COMPARE(model.errorMessage(), std::optional(u"Try again later."_s));
+        QTRY_COMPARE_WITH_TIMEOUT(model.errorMessage(), std::optional(u"Try again later."_s), slow);
         QVERIFY(!model.isSending());
         QVERIFY(!model.sent());
         QVERIFY(model.canSend());
@@ -366,9 +369,9 @@ private Q_SLOTS:
         fixture.server().enqueue(
             ScriptedResponse::json(403, R"({"message":"T","code":"SUDO_AUTH_REQUIRED"})"));
         ShareComposeModel model(fixture.holder()->environment(), loader({{}, false, u"hi"_s}));
-        QTRY_VERIFY(model.canSend());
+        QTRY_VERIFY_WITH_TIMEOUT(model.canSend(), slow);
         model.send();
-        QTRY_VERIFY(!model.isSending());
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isSending(), slow);
         QCOMPARE(
             model.errorMessage(),
             std::optional(u"Open Zelt to authenticate with your passkey, then share again."_s));
@@ -409,9 +412,9 @@ private Q_SLOTS:
             return std::make_unique<ScriptedPasskeyPrompt>(ScriptedPasskeyPrompt::Outcome::Signs,
                                                            asked);
         });
-        QTRY_VERIFY(model.canSend());
+        QTRY_VERIFY_WITH_TIMEOUT(model.canSend(), slow);
         model.send();
-        QTRY_VERIFY(!model.isSending());
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isSending(), slow);
         QCOMPARE(model.sent(), failure.isNull());
         QCOMPARE(model.errorMessage().value_or(QString()), failure.isNull() ? QString() : failure);
         QCOMPARE(asked.size(), 1);
@@ -427,7 +430,7 @@ private Q_SLOTS:
         ServiceFixture fixture;
         ShareComposeModel model(fixture.holder()->environment(),
                                 loader({{{u"a.bin"_s, 10}}, false, {}}));
-        QTRY_VERIFY(!model.isLoading());
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isLoading(), slow);
         QVERIFY(QFileInfo::exists(model.temporaryDirectory()));
         QSignalSpy completed(&model, &ShareComposeModel::requestCompleted);
         model.cancel();

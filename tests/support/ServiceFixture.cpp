@@ -41,7 +41,7 @@ void ServiceFixture::resetHolder(const QUrl &origin)
         QList<QSslCertificate>{certificates().authority});
     ServiceEnvironment::Timeouts timeouts;
     timeouts.internalApp = timeouts.destinations = timeouts.nativeShare = timeouts.upload =
-        std::chrono::seconds(5);
+        std::chrono::seconds(30);
     environment->setTimeouts(timeouts);
     m_holder = std::make_unique<SessionHolder>(environment, session());
 }

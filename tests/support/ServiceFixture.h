@@ -9,8 +9,8 @@
 #include <memory>
 
 // A running HTTPS test server and a session holder signed in to it ("sid=abc"), with a file
-// keychain in a temporary directory. The environment's time-outs are short so that a stalled
-// answer ends a test quickly.
+// keychain in a temporary directory. Tests that need a stalled answer to end set a short
+// time-out of their own.
 class ServiceFixture
 {
 public:
