@@ -7,7 +7,6 @@
 #include "service/ServiceError.h"
 #include "service/UserDefaults.h"
 
-#include <QCoroTimer>
 #include <QTimer>
 
 using namespace Qt::StringLiterals;
