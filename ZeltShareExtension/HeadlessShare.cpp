@@ -5,28 +5,23 @@
 #include <QCoreApplication>
 
 HeadlessShare::HeadlessShare(ShareComposeModel &model, Options options, QTextStream &errors,
-                             QObject *parent)
+                             QTextStream *output, bool progressBar, QObject *parent)
     : QObject(parent)
     , m_model(&model)
     , m_options(std::move(options))
     , m_errors(errors)
+    , m_output(output)
+    , m_progressBar(progressBar)
 {
     if (m_options.message)
         model.setMessage(*m_options.message);
     for (auto signal :
          {&ShareComposeModel::isLoadingChanged, &ShareComposeModel::destinationsLoadedChanged,
-          &ShareComposeModel::isSendingChanged, &ShareComposeModel::sentChanged})
+          &ShareComposeModel::isSendingChanged, &ShareComposeModel::sentChanged,
+          &ShareComposeModel::isSearchingChanged})
         connect(&model, signal, this, &HeadlessShare::evaluate, Qt::QueuedConnection);
-    connect(&model, &ShareComposeModel::uploadProgressChanged, this, [this] {
-        if (!m_model || !m_model->uploadProgress())
-            return;
-        const int percent = int(*m_model->uploadProgress() * 100);
-        if (percent != m_lastPercent) {
-            m_lastPercent = percent;
-            m_errors << QCoreApplication::translate("HeadlessShare", "Uploading… %1%").arg(percent)
-                     << Qt::endl;
-        }
-    });
+    connect(&model, &ShareComposeModel::uploadProgressChanged, this,
+            &HeadlessShare::reportProgress);
     connect(&model, &ShareComposeModel::requestCompleted, this, [this] {
         if (!m_done && m_model && m_model->sent()) {
             m_done = true;
@@ -36,13 +31,93 @@ HeadlessShare::HeadlessShare(ShareComposeModel &model, Options options, QTextStr
     QMetaObject::invokeMethod(this, &HeadlessShare::evaluate, Qt::QueuedConnection);
 }
 
+void HeadlessShare::reportProgress()
+{
+    if (!m_model || !m_model->uploadProgress())
+        return;
+    // floor, as the sheet shows it
+    const int percent = int(*m_model->uploadProgress() * 100);
+    if (percent == m_lastPercent)
+        return;
+    m_lastPercent = percent;
+    const QString label =
+        QCoreApplication::translate("HeadlessShare", "Uploading %1%").arg(percent);
+    if (!m_progressBar) {
+        m_errors << label << Qt::endl;
+        return;
+    }
+    constexpr int width = 30;
+    const int filled = percent * width / 100;
+    m_errors << '\r' << '[' << QString(filled, u'#') << QString(width - filled, u'-') << "] "
+             << label << (percent >= 100 ? "\n" : "") << Qt::flush;
+}
+
 void HeadlessShare::fail(const QString &message)
 {
     if (m_done)
         return;
     m_done = true;
+    if (m_progressBar && m_lastPercent >= 0 && m_lastPercent < 100)
+        m_errors << '\n';
     m_errors << message << Qt::endl;
     Q_EMIT finished(1);
+}
+
+void HeadlessShare::listDestinations()
+{
+    auto &model = *m_model;
+    QTextStream &out = m_output ? *m_output : m_errors;
+    if (model.toviAvailable())
+        out << "tovi\t" << tr("Tovi") << '\n';
+    for (const auto &thread : model.recentThreads())
+        out << "thread:" << thread.id << '\t' << thread.title << '\n';
+    out.flush();
+    if (const auto &error = model.destinationsError())
+        return fail(*error);
+    m_done = true;
+    Q_EMIT finished(0);
+}
+
+// Sets the destination the options ask for; false while a search still runs or after a
+// failure.
+bool HeadlessShare::chooseDestination()
+{
+    auto &model = *m_model;
+    if (!m_options.destination)
+        return true;
+    const auto &[kind, value] = *m_options.destination;
+    switch (kind) {
+    case Destination::Kind::Tovi:
+        model.setDestination(ShareDestination::tovi());
+        return true;
+    case Destination::Kind::Thread: {
+        const auto &threads = model.recentThreads();
+        const auto found = std::find_if(threads.cbegin(), threads.cend(),
+                                        [&value](const auto &t) { return t.id == value; });
+        if (found == threads.cend()) {
+            fail(tr("No recent thread has the ID “%1”.").arg(value));
+            return false;
+        }
+        model.setDestination(*found);
+        return true;
+    }
+    case Destination::Kind::Search:
+        if (!m_searchStarted) {
+            m_searchStarted = true;
+            model.setSearchQuery(value);
+            if (model.isSearching())
+                return false;
+        }
+        if (model.isSearching())
+            return false;
+        if (!model.searchResults() || model.searchResults()->isEmpty()) {
+            fail(tr("No threads match “%1”").arg(value.trimmed()));
+            return false;
+        }
+        model.setDestination(model.searchResults()->first());
+        return true;
+    }
+    return true;
 }
 
 void HeadlessShare::evaluate()
@@ -62,31 +137,20 @@ void HeadlessShare::evaluate()
     }
     if (model.isLoading())
         return;
-    if (!model.hasSharedItems())
+    if (!m_options.listDestinations && !model.hasSharedItems())
         return fail(model.errorMessageText());
     if (!model.signedIn())
         return fail(ServiceText::signInFirst());
     if (!model.destinationsLoaded())
         return;
-
-    if (m_options.threadID) {
-        const auto &threads = model.recentThreads();
-        const auto found = std::find_if(threads.cbegin(), threads.cend(), [this](const auto &t) {
-            return t.id == *m_options.threadID;
-        });
-        if (found == threads.cend())
-            return fail(
-                QCoreApplication::translate("HeadlessShare", "No recent thread has the ID “%1”.")
-                    .arg(*m_options.threadID));
-        model.setDestination(*found);
-    } else if (m_options.tovi) {
-        model.setDestination(ShareDestination::tovi());
-    }
+    if (m_options.listDestinations)
+        return listDestinations();
+    if (!chooseDestination())
+        return;
     if (!model.canSend()) {
         if (model.destination().isTovi() && !model.toviAvailable())
-            return fail(QCoreApplication::translate("HeadlessShare",
-                                                    "Tovi cannot receive shares right now."));
-        return fail(QCoreApplication::translate("HeadlessShare", "There is nothing to send."));
+            return fail(tr("Tovi cannot receive shares right now."));
+        return fail(tr("There is nothing to send."));
     }
     m_sendStarted = true;
     model.send();

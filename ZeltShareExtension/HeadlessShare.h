@@ -9,23 +9,35 @@
 #include <optional>
 
 // `zelt-share --headless`: drives the sheet's model without a window. Once the items and the
-// destinations are loaded it picks the destination, sends, reports progress as lines on
-// stderr, and finishes with the exit status: 0 delivered, 1 the share failed (the sheet's one
-// error line is printed).
+// destinations are loaded it picks the destination, sends, reports progress on stderr (a bar on
+// a terminal, lines otherwise), and finishes with the exit status: 0 delivered, 1 the share
+// failed (the sheet's one error line is printed). Listing the destinations prints Tovi and the
+// recent threads with their IDs instead.
 class HeadlessShare : public QObject
 {
     Q_OBJECT
 
 public:
+    struct Destination
+    {
+        // Thread: a recent thread's ID; Search: the first thread a search for the text finds.
+        enum class Kind { Tovi, Thread, Search };
+        Kind kind;
+        QString value;
+    };
+
     struct Options
     {
         std::optional<QString> message;
-        // A recent thread's ID; none: Tovi when asked for, else the last destination.
-        std::optional<QString> threadID;
-        bool tovi = false;
+        // None: the last destination.
+        std::optional<Destination> destination;
+        bool listDestinations = false;
     };
 
+    // The listing goes to output; progress and errors to errors. A progress bar is drawn when
+    // errors is a terminal.
     HeadlessShare(ShareComposeModel &model, Options options, QTextStream &errors,
+                  QTextStream *output = nullptr, bool progressBar = false,
                   QObject *parent = nullptr);
 
 Q_SIGNALS:
@@ -33,11 +45,17 @@ Q_SIGNALS:
 
 private:
     void evaluate();
+    bool chooseDestination();
+    void listDestinations();
+    void reportProgress();
     void fail(const QString &message);
 
     QPointer<ShareComposeModel> m_model;
     Options m_options;
     QTextStream &m_errors;
+    QTextStream *m_output;
+    bool m_progressBar;
+    bool m_searchStarted = false;
     bool m_sendStarted = false;
     bool m_done = false;
     bool m_reportedSent = false;

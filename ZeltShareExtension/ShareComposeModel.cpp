@@ -1,6 +1,7 @@
 #include "ShareComposeModel.h"
 
 #include "Logging.h"
+#include "ShareSheetText.h"
 #include "VideoMetadata.h"
 #include "avatar/ToviAvatarStore.h"
 #include "service/FileUploadPipeline.h"
@@ -144,6 +145,7 @@ void ShareComposeModel::setFiles(const QList<SharedFile> &files)
 {
     if (assign(m_files, files)) {
         Q_EMIT filesChanged();
+        Q_EMIT fileRowsChanged();
         updateCanSend();
     }
 }
@@ -152,6 +154,85 @@ void ShareComposeModel::insertPreview(const QUuid &fileID, const QImage &preview
 {
     m_previews.insert(fileID, preview);
     Q_EMIT previewsChanged();
+    Q_EMIT fileRowsChanged();
+}
+
+namespace {
+
+QVariantMap threadRow(const ShareDestinationThread &thread, const QDateTime &now)
+{
+    return {
+        {u"tovi"_s, false},         {u"id"_s, thread.id},
+        {u"title"_s, thread.title}, {u"color"_s, thread.color},
+        {u"name"_s, thread.title},  {u"updated"_s, ShareSheetText::updated(thread.updatedAt, now)}};
+}
+
+QVariantList threadRows(const QList<ShareDestinationThread> &threads)
+{
+    const auto now = QDateTime::currentDateTimeUtc();
+    QVariantList rows;
+    for (const auto &thread : threads)
+        rows.append(threadRow(thread, now));
+    return rows;
+}
+
+} // namespace
+
+QVariantList ShareComposeModel::fileRows() const
+{
+    QVariantList rows;
+    for (const auto &file : m_files) {
+        rows.append(QVariantMap{{u"id"_s, file.id.toString(QUuid::WithoutBraces)},
+                                {u"filename"_s, file.filename},
+                                {u"detail"_s, ShareSheetText::fileDetail(file)},
+                                {u"symbol"_s, ShareSheetText::fileSymbol(file.contentType)},
+                                {u"hasPreview"_s, m_previews.contains(file.id)},
+                                {u"isPreparedImage"_s, file.isPreparedImage}});
+    }
+    return rows;
+}
+
+QImage ShareComposeModel::preview(const QString &fileID) const
+{
+    return m_previews.value(QUuid::fromString(fileID));
+}
+
+QVariantMap ShareComposeModel::destinationRow() const
+{
+    if (const auto *thread = m_destination.thread())
+        return threadRow(*thread, QDateTime::currentDateTimeUtc());
+    return {{u"tovi"_s, true}, {u"name"_s, tr("Tovi")}};
+}
+
+QVariantList ShareComposeModel::recentThreadRows() const
+{
+    return threadRows(m_recentThreads);
+}
+
+QVariant ShareComposeModel::searchResultRows() const
+{
+    return m_searchResults ? QVariant(threadRows(*m_searchResults)) : QVariant();
+}
+
+void ShareComposeModel::chooseDestination(const QVariantMap &row)
+{
+    if (row.value(u"tovi"_s).toBool()) {
+        setDestination(ShareDestination::tovi());
+    } else {
+        // The thread as the service described it, from the list the row was made from.
+        const QString id = row.value(u"id"_s).toString();
+        const auto lists = {m_searchResults.value_or(QList<ShareDestinationThread>()),
+                            m_recentThreads};
+        for (const auto &threads : lists) {
+            const auto found = std::find_if(threads.cbegin(), threads.cend(),
+                                            [&id](const auto &thread) { return thread.id == id; });
+            if (found != threads.cend()) {
+                setDestination(*found);
+                break;
+            }
+        }
+    }
+    setSearchQuery(QString());
 }
 
 void ShareComposeModel::setHasSharedItems(bool hasSharedItems)

@@ -43,6 +43,11 @@ class ShareComposeModel : public SessionHolder, public SharedItemIntake::Sink
     Q_PROPERTY(bool isSearching READ isSearching NOTIFY isSearchingChanged)
     Q_PROPERTY(bool signedIn READ signedIn NOTIFY sharedSessionChanged)
     Q_PROPERTY(bool canSend READ canSend NOTIFY canSendChanged)
+    // The same values as plain rows for the sheet's views.
+    Q_PROPERTY(QVariantList fileRows READ fileRows NOTIFY fileRowsChanged)
+    Q_PROPERTY(QVariantMap destinationRow READ destinationRow NOTIFY destinationChanged)
+    Q_PROPERTY(QVariantList recentThreadRows READ recentThreadRows NOTIFY recentThreadsChanged)
+    Q_PROPERTY(QVariant searchResultRows READ searchResultRows NOTIFY searchResultsChanged)
 
 public:
     // Where the shared items come from: called once, soon after creation, with the model and
@@ -100,12 +105,23 @@ public:
     bool signedIn() const { return sharedSession().has_value(); }
     bool canSend() const;
 
+    // For the views. A file row: id, filename, detail, symbol, hasPreview, isPreparedImage. A
+    // destination row: tovi, id, title, color, name, and for threads updated ("Updated …").
+    QVariantList fileRows() const;
+    QVariantMap destinationRow() const;
+    QVariantList recentThreadRows() const;
+    // Null while no search is active.
+    QVariant searchResultRows() const;
+    // The preview of a file row's id; null when there is none.
+    Q_INVOKABLE QImage preview(const QString &fileID) const;
+
     const QString &temporaryDirectory() const { return m_temporaryDirectory.path(); }
     // The prompt over the sheet's window, or none (then a step-up is handed off).
     void setPromptProvider(PasskeyStepUp::PromptProvider provider)
     {
         m_promptProvider = std::move(provider);
     }
+    const PasskeyStepUp::PromptProvider &promptProvider() const { return m_promptProvider; }
     void setVideoProbe(VideoProbe probe) { m_videoProbe = std::move(probe); }
 
     // Intake: what the item loader reports.
@@ -124,6 +140,8 @@ public:
     // Actions.
     Q_INVOKABLE void send();
     Q_INVOKABLE void cancel();
+    // The picker's choice, a destination row: becomes the destination and ends the search.
+    Q_INVOKABLE void chooseDestination(const QVariantMap &row);
 
     // The last destination sent to, from the extension's own defaults.
     static std::optional<ShareDestination> loadLastDestination();
@@ -154,6 +172,7 @@ Q_SIGNALS:
     void searchResultsChanged();
     void isSearchingChanged();
     void canSendChanged();
+    void fileRowsChanged();
     // The share request is over (delivered, or canceled): the sheet closes.
     void requestCompleted();
 
@@ -170,10 +189,14 @@ private:
     void completeRequest();
     QPointer<SessionHolder> asHolder() { return QPointer<SessionHolder>(this); }
 
+protected:
+    // The delivery's state; tests of the views set it directly.
     void setErrorMessage(const std::optional<QString> &message);
     void setIsSending(bool sending);
     void setUploadProgress(const std::optional<double> &progress);
     void setSent(bool sent);
+
+private:
     void setPasskeyRequired(bool required);
     void setIsSearching(bool searching);
     void setSearchResults(const std::optional<QList<ShareDestinationThread>> &results);

@@ -1,6 +1,7 @@
 #include "HeadlessShare.h"
 #include "ShareComposeModel.h"
 #include "ShareTemporaryDirectory.h"
+#include "ShareViewController.h"
 #include "TerminationSignals.h"
 #include "host/ExtensionContext.h"
 #include "service/BundleConfiguration.h"
@@ -10,15 +11,26 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QNetworkProxyFactory>
+#include <QQuickStyle>
 #include <QTextStream>
+#include <QtQml/qqmlextensionplugin.h>
+
+#include <cstring>
+#include <unistd.h>
+
+Q_IMPORT_QML_PLUGIN(Zelt_SharePlugin)
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-const char *usage = "Usage: zelt-share --headless [--message TEXT] [--tovi | --thread ID] ITEM…\n"
-                    "       zelt-share --status\n"
-                    "ITEM: a file path or URI, --text TEXT, --page JSON, or - (standard input).\n";
+const char *usage =
+    "Usage: zelt-share [ITEM…]\n"
+    "       zelt-share --headless [--to tovi|thread:ID|search:TEXT] [--message TEXT] ITEM…\n"
+    "       zelt-share --headless --list-destinations\n"
+    "       zelt-share --status\n"
+    "ITEM: a file path or URI, --text TEXT, --page JSON, or - (standard input).\n"
+    "Without --headless the share sheet opens over the items.\n";
 
 const char *sourceName(ServiceOrigin::Source source)
 {
@@ -43,15 +55,46 @@ int printStatus(const ServiceEnvironment &environment)
     return 0;
 }
 
+// Whether the process runs without a window; decided before the application exists, since the
+// platform plug-in is chosen then.
+bool runsWithoutWindow(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0)
+            break;
+        for (const char *option : {"--headless", "--status", "--help", "-h"}) {
+            if (std::strcmp(argv[i], option) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+std::optional<HeadlessShare::Destination> parseDestination(const QString &value)
+{
+    if (value == u"tovi")
+        return HeadlessShare::Destination{HeadlessShare::Destination::Kind::Tovi, {}};
+    for (const auto &[prefix, kind] :
+         {std::pair(u"thread:"_s, HeadlessShare::Destination::Kind::Thread),
+          std::pair(u"search:"_s, HeadlessShare::Destination::Kind::Search)}) {
+        if (value.startsWith(prefix) && value.size() > prefix.size())
+            return HeadlessShare::Destination{kind, value.mid(prefix.size())};
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    // No window yet: a display is not needed, though image preparation reads the palette.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    const bool windowless = runsWithoutWindow(argc, argv);
+    // Without a window no display is needed, though image preparation reads the palette.
+    if (windowless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"zelt-share"_s);
+    QGuiApplication::setApplicationDisplayName(u"Send to Zelt"_s);
+    QGuiApplication::setDesktopFileName(u"app.zelt.ZeltShare"_s);
     QNetworkProxyFactory::setUseSystemConfiguration(true);
     QTextStream errors(stderr);
 
@@ -75,28 +118,29 @@ int main(int argc, char *argv[])
         } else if (argument == u"--help" || argument == u"-h") {
             QTextStream(stdout) << usage;
             return 0;
-        } else if (argument == u"--tovi") {
-            options.tovi = true;
-        } else if ((argument == u"--message" || argument == u"--thread") && hasValue) {
-            (argument == u"--message" ? options.message : options.threadID) = arguments[++i];
-        } else if (argument == u"--message" || argument == u"--thread") {
+        } else if (argument == u"--list-destinations") {
+            options.listDestinations = true;
+        } else if (argument == u"--message" && hasValue) {
+            options.message = arguments[++i];
+        } else if (argument == u"--to" && hasValue) {
+            options.destination = parseDestination(arguments[++i]);
+            if (!options.destination) {
+                errors << "--to takes tovi, thread:ID or search:TEXT.\n" << usage;
+                return 2;
+            }
+        } else if (argument == u"--message" || argument == u"--to") {
             errors << argument << ": a value is missing.\n" << usage;
             return 2;
         } else {
             items.append(argument);
         }
     }
-    if (!headless) {
-        // The window comes with the sheet's views; until then the status is what runs.
-        const auto environment = ServiceEnvironment::fromBundle(
-            BundleConfiguration::load(BundleConfiguration::defaultPath()));
-        if (items.isEmpty())
-            return printStatus(*environment);
-        errors << "The share sheet window is not available yet; use --headless.\n" << usage;
+    if (!headless && (options.listDestinations || options.destination || options.message)) {
+        errors << "--to, --message and --list-destinations need --headless.\n" << usage;
         return 2;
     }
-    if (options.tovi && options.threadID) {
-        errors << "--tovi and --thread cannot be used together.\n" << usage;
+    if (options.listDestinations && !items.isEmpty()) {
+        errors << "--list-destinations takes no items.\n" << usage;
         return 2;
     }
 
@@ -113,17 +157,31 @@ int main(int argc, char *argv[])
     ShareTemporaryDirectory::sweepLeftovers();
     const auto environment = ServiceEnvironment::fromBundle(
         BundleConfiguration::load(BundleConfiguration::defaultPath()));
-    int exitCode = 1;
-    {
+    // A terminated share still removes its copies: the model goes when the loop ends.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &app,
+                     [&app](int signalNumber) { app.exit(128 + signalNumber); });
+
+    if (headless) {
         ShareComposeModel model(environment, ShareComposeModel::intakeLoader(context.get()));
         model.setVideoProbe(ShareComposeModel::fileVideoProbe());
-        HeadlessShare share(model, options, errors);
+        QTextStream output(stdout);
+        HeadlessShare share(model, options, errors, &output, isatty(STDERR_FILENO) == 1);
         QObject::connect(&share, &HeadlessShare::finished, &app, &QCoreApplication::exit);
-        // A terminated share still removes its copies: the model goes when the loop ends.
-        TerminationSignals termination;
-        QObject::connect(&termination, &TerminationSignals::terminationRequested, &app,
-                         [&app](int signalNumber) { app.exit(128 + signalNumber); });
-        exitCode = app.exec();
+        return app.exec();
     }
-    return exitCode;
+
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_CONTROLS_STYLE"))
+        QQuickStyle::setStyle(u"Fusion"_s);
+    ShareViewController controller;
+    controller.setColorScheme(ShareViewController::desktopColorScheme());
+    auto model = std::make_unique<ShareComposeModel>(
+        environment, ShareComposeModel::intakeLoader(context.get()));
+    model->setVideoProbe(ShareComposeModel::fileVideoProbe());
+    controller.viewDidLoad(std::move(model));
+    if (!controller.window())
+        return 1;
+    QObject::connect(&controller, &ShareViewController::finished, &app, [&app] { app.exit(0); });
+    controller.show();
+    return app.exec();
 }

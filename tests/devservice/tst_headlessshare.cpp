@@ -36,7 +36,8 @@ private Q_SLOTS:
 
         const auto [exitCode, output] =
             run(environment, {file.fileName(), u"--text"_s, u"https://example.com/a"_s},
-                {u"Please read"_s, std::nullopt, true});
+                {u"Please read"_s,
+                 HeadlessShare::Destination{HeadlessShare::Destination::Kind::Tovi, {}}});
         QVERIFY2(exitCode == 0, qPrintable(output));
         QVERIFY(output.contains(u"Sent"_s));
 
@@ -76,8 +77,9 @@ private Q_SLOTS:
         if (!signIn)
             environment->sessionStore().deleteStoredSession();
         environment->setSharedDefaultsFile(work.filePath(u"suite.ini"_s));
-        const auto [exitCode, output] =
-            run(environment, {u"--text"_s, u"hello"_s}, {std::nullopt, std::nullopt, true});
+        const auto [exitCode, output] = run(
+            environment, {u"--text"_s, u"hello"_s},
+            {std::nullopt, HeadlessShare::Destination{HeadlessShare::Destination::Kind::Tovi, {}}});
         QCOMPARE(exitCode, 1);
         QCOMPARE(output.trimmed().split(u'\n').last(), line);
         QVERIFY(QDir(service.service().sharesDirectory()).isEmpty());

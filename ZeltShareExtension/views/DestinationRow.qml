@@ -1,0 +1,85 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Zelt.Share
+import "SheetColors.js" as SheetColors
+
+// "To", the destination's icon and name, and a chevron; pressing it opens the picker.
+AbstractButton {
+    id: row
+
+    required property var model
+    required property string shareNoun
+    readonly property var destination: model.destinationRow
+
+    enabled: !model.isSending
+    leftPadding: 14
+    rightPadding: 14
+    topPadding: 12
+    bottomPadding: 12
+    focusPolicy: Qt.StrongFocus
+
+    Accessible.role: Accessible.Button
+    Accessible.name: qsTr("To %1").arg(destination.name)
+    Accessible.description: qsTr("Chooses where to send %1").arg(shareNoun)
+
+    background: Rectangle {
+        radius: 12
+        color: SheetColors.fill(row.palette.windowText)
+        border.width: row.visualFocus ? 2 : 0
+        border.color: row.palette.highlight
+        opacity: row.down ? 0.8 : 1
+    }
+
+    contentItem: RowLayout {
+        spacing: 10
+        opacity: row.enabled ? 1 : 0.5
+
+        Label {
+            text: qsTr("To")
+            color: SheetColors.secondary(row.palette.windowText)
+            Accessible.ignored: true
+        }
+        Item {
+            implicitWidth: 24
+            implicitHeight: 24
+            ShareDestinationIcon {
+                anchors.centerIn: parent
+                size: 24
+                tovi: row.destination.tovi
+                threadId: row.destination.tovi ? "" : row.destination.id
+                threadColor: row.destination.tovi ? "" : row.destination.color
+                Accessible.ignored: true
+            }
+        }
+        Label {
+            objectName: "destinationName"
+            text: row.destination.name
+            font.weight: Font.Medium
+            elide: Label.ElideRight
+            maximumLineCount: 1
+            Layout.fillWidth: true
+            Layout.minimumWidth: 0
+            Accessible.ignored: true
+        }
+        Item {
+            implicitWidth: 8
+        }
+        BusyIndicator {
+            objectName: "destinationsLoading"
+            visible: !row.model.destinationsLoaded
+            running: visible
+            implicitWidth: 16
+            implicitHeight: 16
+            Accessible.ignored: true
+        }
+        SymbolIcon {
+            name: "chevron.right"
+            bold: true
+            color: SheetColors.tertiary(row.palette.windowText)
+            implicitWidth: 12
+            implicitHeight: 12
+            Accessible.ignored: true
+        }
+    }
+}

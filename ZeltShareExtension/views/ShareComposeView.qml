@@ -1,0 +1,218 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Zelt.Share
+import "SheetColors.js" as SheetColors
+
+// The sheet's root page: what is shared, where it goes, a message, progress and errors, with
+// Cancel and Send in the toolbar. Every action goes to the model.
+Page {
+    id: view
+
+    required property var model
+    // The destination row was pressed: the window pushes the picker.
+    signal chooseDestination()
+
+    readonly property var files: model.fileRows
+    readonly property bool singleImage: files.length === 1 && files[0].isPreparedImage
+                                        && files[0].hasPreview
+    readonly property string shareNoun: singleImage ? qsTr("this image")
+                                      : files.length === 0 ? qsTr("this")
+                                      : files.length === 1 ? qsTr("this file")
+                                      : qsTr("these files")
+    // The first matching state: loading, signedOut, ready, or empty.
+    readonly property string sheetState: model.isLoading ? "loading"
+                                       : !model.signedIn ? "signedOut"
+                                       : model.hasSharedItems ? "ready" : "empty"
+    readonly property string destinationName: model.destinationRow.name
+
+    title: qsTr("Send to Zelt")
+
+    header: ToolBar {
+        RowLayout {
+            anchors.fill: parent
+            anchors.leftMargin: 6
+            anchors.rightMargin: 6
+
+            Button {
+                objectName: "cancelButton"
+                text: qsTr("Cancel")
+                flat: true
+                onClicked: view.model.cancel()
+            }
+            Label {
+                text: view.title
+                font.bold: true
+                elide: Label.ElideRight
+                horizontalAlignment: Qt.AlignHCenter
+                Layout.fillWidth: true
+            }
+            // The confirmation place: only when signed in.
+            Item {
+                visible: view.model.signedIn
+                implicitWidth: Math.max(sendButton.implicitWidth, sentLabel.implicitWidth)
+                implicitHeight: sendButton.implicitHeight
+
+                Button {
+                    id: sendButton
+                    objectName: "sendButton"
+                    anchors.right: parent.right
+                    anchors.verticalCenter: parent.verticalCenter
+                    visible: !view.model.sent && !view.model.isSending
+                    text: qsTr("Send")
+                    font.weight: Font.DemiBold
+                    highlighted: true
+                    enabled: view.model.canSend
+                    onClicked: view.model.send()
+                }
+                BusyIndicator {
+                    objectName: "sendingIndicator"
+                    anchors.right: parent.right
+                    anchors.verticalCenter: parent.verticalCenter
+                    visible: !view.model.sent && view.model.isSending
+                    running: visible
+                    implicitWidth: 24
+                    implicitHeight: 24
+                    Accessible.name: qsTr("Sending")
+                }
+                RowLayout {
+                    id: sentLabel
+                    objectName: "sentLabel"
+                    anchors.right: parent.right
+                    anchors.verticalCenter: parent.verticalCenter
+                    visible: view.model.sent
+                    spacing: 6
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: sentText.text
+
+                    SymbolIcon {
+                        name: "checkmark.circle.fill"
+                        color: SheetColors.green(view.palette.window)
+                        implicitWidth: 18
+                        implicitHeight: 18
+                    }
+                    Label {
+                        id: sentText
+                        text: qsTr("Sent")
+                        color: SheetColors.green(view.palette.window)
+                        font.weight: Font.DemiBold
+                    }
+                }
+            }
+        }
+    }
+
+    Flickable {
+        id: scroll
+        anchors.fill: parent
+        contentWidth: width
+        contentHeight: content.implicitHeight + 32
+        // Bounces only when the content is taller than the sheet.
+        boundsBehavior: Flickable.StopAtBounds
+        interactive: contentHeight > height
+        ScrollBar.vertical: ScrollBar {
+            policy: scroll.contentHeight > scroll.height ? ScrollBar.AlwaysOn
+                                                          : ScrollBar.AlwaysOff
+        }
+
+        ColumnLayout {
+            id: content
+            x: 16
+            y: 16
+            width: scroll.width - 32
+            spacing: 12
+
+            Item {
+                objectName: "loadingIndicator"
+                visible: view.sheetState === "loading"
+                Layout.fillWidth: true
+                Layout.minimumHeight: 200
+                BusyIndicator {
+                    anchors.centerIn: parent
+                    running: parent.visible
+                    Accessible.name: qsTr("Loading")
+                }
+            }
+
+            DestinationRow {
+                objectName: "destinationRow"
+                visible: view.sheetState === "ready"
+                model: view.model
+                shareNoun: view.shareNoun
+                Layout.fillWidth: true
+                onClicked: view.chooseDestination()
+            }
+
+            MessageField {
+                objectName: "messageField"
+                visible: view.sheetState === "ready"
+                model: view.model
+                Layout.fillWidth: true
+            }
+
+            // The single image, or the list of files.
+            Item {
+                objectName: "singleImagePreview"
+                visible: (view.sheetState === "ready" || view.sheetState === "signedOut")
+                         && view.singleImage
+                Layout.fillWidth: true
+                Layout.preferredHeight: {
+                    // The picture's implicit size is the preview's own, at scale 1.
+                    const w = singleImagePicture.implicitWidth
+                    const h = singleImagePicture.implicitHeight
+                    if (w <= 0)
+                        return 0
+                    return Math.min(280, h, width * h / w)
+                }
+                PreviewImage {
+                    id: singleImagePicture
+                    anchors.fill: parent
+                    image: {
+                        view.files
+                        return view.singleImage ? view.model.preview(view.files[0].id)
+                                                : view.model.preview("")
+                    }
+                    radius: 10
+                    borderColor: SheetColors.border(view.palette.windowText)
+                    Accessible.ignored: true
+                }
+            }
+            SharedFileList {
+                objectName: "fileList"
+                visible: (view.sheetState === "ready" || view.sheetState === "signedOut")
+                         && !view.singleImage && view.files.length > 0
+                model: view.model
+                Layout.fillWidth: true
+            }
+
+            SignInCard {
+                objectName: "signInCard"
+                visible: view.sheetState === "signedOut"
+                shareNoun: view.shareNoun
+                Layout.fillWidth: true
+            }
+
+            UploadProgress {
+                objectName: "uploadProgress"
+                visible: view.sheetState === "ready" && view.model.uploadProgress !== undefined
+                value: view.model.uploadProgress === undefined ? 0 : view.model.uploadProgress
+                Layout.fillWidth: true
+            }
+
+            Label {
+                objectName: "errorText"
+                visible: text.length > 0
+                text: view.model.errorMessage
+                color: SheetColors.red(view.palette.window)
+                font.pointSize: Qt.application.font.pointSize * 0.95
+                wrapMode: Text.Wrap
+                Layout.fillWidth: true
+            }
+
+            Item {
+                // The bottom padding.
+                Layout.preferredHeight: 4
+            }
+        }
+    }
+}

@@ -1,0 +1,30 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import "SheetColors.js" as SheetColors
+
+// The upload's progress bar and "Uploading n%".
+ColumnLayout {
+    id: progress
+
+    property real value: 0
+    readonly property int percent: Math.floor(value * 100)
+
+    spacing: 4
+
+    ProgressBar {
+        id: bar
+        from: 0
+        to: 1
+        value: progress.value
+        Layout.fillWidth: true
+        Accessible.name: qsTr("Upload Progress")
+    }
+    Label {
+        objectName: "uploadProgressLabel"
+        text: qsTr("Uploading %1%").arg(progress.percent)
+        color: SheetColors.secondary(bar.palette.windowText)
+        font.pointSize: Qt.application.font.pointSize * 0.85
+        font.family: "DejaVu Sans"
+    }
+}

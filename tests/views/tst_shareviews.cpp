@@ -1,0 +1,511 @@
+#include "ServiceFixture.h"
+#include "ShareViewController.h"
+#include "TaskResult.h"
+#include "service/UserDefaults.h"
+
+#include <QAccessible>
+#include <QCoroTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QPainter>
+#include <QQuickItem>
+#include <QQuickStyle>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTest>
+#include <QtQml/qqmlextensionplugin.h>
+
+Q_IMPORT_QML_PLUGIN(Zelt_SharePlugin)
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The model with its delivery state open to the test, so that every state of the sheet can be
+// shown without a service that pauses half-way.
+class StagedModel : public ShareComposeModel
+{
+public:
+    using ShareComposeModel::setErrorMessage;
+    using ShareComposeModel::setIsSending;
+    using ShareComposeModel::setSent;
+    using ShareComposeModel::setUploadProgress;
+    using ShareComposeModel::ShareComposeModel;
+};
+
+struct Item
+{
+    QString name;
+    QString type; // a content type identifier; empty: none
+    bool image = false;
+};
+
+QCoro::Task<> deliver(QPointer<ShareComposeModel> model, QString directory, QList<Item> items)
+{
+    QList<SharedFile> files;
+    QHash<QUuid, QImage> previews;
+    for (const auto &item : items) {
+        QDir().mkpath(directory + u"/ITEM-"_s + item.name);
+        SharedFile file;
+        file.id = QUuid::createUuid();
+        file.fileURL = QUrl::fromLocalFile(directory + u"/ITEM-"_s + item.name + u'/' + item.name);
+        file.filename = item.name;
+        file.contentType = ContentType::fromIdentifier(item.type);
+        file.mediaType = u"application/octet-stream"_s;
+        file.sizeBytes = 1'234'567;
+        if (item.image) {
+            file.isPreparedImage = true;
+            file.mediaType = u"image/jpeg"_s;
+            QImage preview(480, 320, QImage::Format_RGB32);
+            QPainter painter(&preview);
+            QLinearGradient sky(0, 0, 0, 320);
+            sky.setColorAt(0, QColor(0x4a, 0x90, 0xd9));
+            sky.setColorAt(1, QColor(0xf5, 0xc1, 0x6c));
+            painter.fillRect(preview.rect(), sky);
+            painter.setBrush(QColor(0x2e, 0x5e, 0x3a));
+            painter.setPen(Qt::NoPen);
+            painter.drawEllipse(QPointF(240, 420), 360, 180);
+            painter.end();
+            previews.insert(file.id, preview);
+        }
+        QFile(file.fileURL.toLocalFile()).open(QIODevice::WriteOnly);
+        files.append(file);
+    }
+    co_await QCoro::sleepFor(std::chrono::milliseconds(1));
+    if (!model)
+        co_return;
+    model->setFiles(files);
+    for (auto it = previews.cbegin(); it != previews.cend(); ++it)
+        model->insertPreview(it.key(), it.value());
+    model->finishLoading(!files.isEmpty(), std::nullopt);
+}
+
+QByteArray destinations(bool toviAvailable, int threads)
+{
+    QByteArray list;
+    const auto updated = QDateTime::currentDateTimeUtc().addSecs(-3 * 3600);
+    for (int i = 0; i < threads; ++i) {
+        list += (i ? "," : "") + QByteArray(R"({"id":"t)") + QByteArray::number(i + 1) +
+                R"(","title":"Thread number )" + QByteArray::number(i + 1) +
+                R"(","color":"blue","updatedAt":")" + destinationDateEncoding(updated).toLatin1() +
+                R"("})";
+    }
+    return R"({"toviAvailable":)" + QByteArray(toviAvailable ? "true" : "false") +
+           R"(,"passkeyRequired":false,"threads":[)" + list + "]}";
+}
+
+constexpr int slow = 30000;
+
+QQuickItem *find(QQuickItem *root, const QString &name)
+{
+    if (!root)
+        return nullptr;
+    if (root->objectName() == name)
+        return root;
+    for (auto *child : root->childItems()) {
+        if (auto *found = find(child, name))
+            return found;
+    }
+    return nullptr;
+}
+
+QList<QQuickItem *> findAll(QQuickItem *root, const QString &name)
+{
+    QList<QQuickItem *> found;
+    if (!root)
+        return found;
+    if (root->objectName() == name)
+        found.append(root);
+    for (auto *child : root->childItems())
+        found += findAll(child, name);
+    return found;
+}
+
+void typeText(QWindow *window, const char *text)
+{
+    for (; *text; ++text)
+        QTest::keyClick(window, *text);
+}
+
+// Shown on screen: visible itself and in every ancestor.
+bool shown(QQuickItem *item)
+{
+    return item && item->isVisible() && item->opacity() > 0;
+}
+
+// One sheet over a staged model and the test server.
+struct Sheet
+{
+    ServiceFixture fixture;
+    ShareViewController controller;
+    StagedModel *model = nullptr;
+
+    Sheet(QList<Item> items, bool signedIn = true, QByteArray answer = destinations(true, 2),
+          bool dark = false)
+    {
+        controller.setColorScheme(dark ? ShareViewController::ColorScheme::Dark
+                                       : ShareViewController::ColorScheme::Light);
+        if (signedIn) {
+            auto session = ServiceFixture::session();
+            session.baseOrigin = fixture.server().origin().toString();
+            fixture.keychain().store(session.fingerprint(), session.toJson());
+        }
+        fixture.server().setHandler([answer](const RecordedRequest &request) {
+            if (request.target.contains("q=none"))
+                return ScriptedResponse::json(200, destinations(true, 0));
+            return ScriptedResponse::json(200, answer);
+        });
+        // Nothing shared: the intake of a request without items.
+        ShareComposeModel::ItemLoader loader = ShareComposeModel::intakeLoader(nullptr);
+        if (!items.isEmpty()) {
+            loader = [items](QPointer<ShareComposeModel> target, QString directory) {
+                return deliver(target, directory, items);
+            };
+        }
+        auto staged = std::make_unique<StagedModel>(fixture.holder()->environment(), loader);
+        model = staged.get();
+        controller.viewDidLoad(std::move(staged));
+        controller.show();
+        controller.window()->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(controller.window()));
+    }
+
+    QQuickItem *item(const QString &name) const
+    {
+        return find(controller.window()->contentItem(), name);
+    }
+    QString text(const QString &name) const
+    {
+        auto *found = item(name);
+        return found ? found->property("text").toString() : u"<missing %1>"_s.arg(name);
+    }
+    // The picker pushed, or popped, and still.
+    bool showsPicker(bool picker) const
+    {
+        auto *stack = item(u"stack"_s);
+        return stack && !stack->property("busy").toBool() &&
+               stack->property("depth").toInt() == (picker ? 2 : 1);
+    }
+    bool settled() const
+    {
+        return !model->isLoading() && (!model->signedIn() || model->destinationsLoaded());
+    }
+    void screenshot(const QString &name) const
+    {
+        QTest::qWait(50);
+        const QImage image = controller.window()->grabWindow();
+        QVERIFY(!image.isNull());
+        image.save(QStringLiteral(ZELT_REVIEW_DIR) + u'/' + name + u".png"_s);
+    }
+};
+
+} // namespace
+
+class TestShareViews : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+        QQuickStyle::setStyle(u"Fusion"_s);
+    }
+    void init()
+    {
+        UserDefaults::standard()->remove(QLatin1StringView(ShareComposeModel::lastDestinationKey));
+    }
+
+    void windowAndLoading()
+    {
+        Sheet sheet({{u"notes.txt"_s, u"text/plain"_s}});
+        QCOMPARE(sheet.controller.window()->title(), u"Send to Zelt"_s);
+        QCOMPARE(sheet.controller.window()->size(), ShareViewController::preferredContentSize);
+        QTRY_VERIFY_WITH_TIMEOUT(sheet.settled(), slow);
+        sheet.model->setLoading(true);
+        QTRY_VERIFY(shown(sheet.item(u"loadingIndicator"_s)));
+        for (const auto &hidden : {u"destinationRow"_s, u"messageField"_s, u"fileList"_s})
+            QVERIFY2(!shown(sheet.item(hidden)), qPrintable(hidden));
+        sheet.screenshot(u"loading"_s);
+    }
+
+    // The states of the sheet, each in the light and the dark scheme.
+    void states_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<bool>("dark");
+        for (const auto &state : {u"signed-out"_s, u"one-image"_s, u"three-files"_s, u"sending"_s,
+                                  u"sent"_s, u"error"_s, u"tovi-unavailable"_s}) {
+            QTest::newRow(qPrintable(state + u"-light"_s)) << state << false;
+            QTest::newRow(qPrintable(state + u"-dark"_s)) << state << true;
+        }
+    }
+
+    void states()
+    {
+        QFETCH(QString, state);
+        QFETCH(bool, dark);
+        const QList<Item> threeFiles = {Item{u"quarterly report.pdf"_s, u"application/pdf"_s},
+                                        Item{u"recording.m4a"_s, u"audio/mp4"_s},
+                                        Item{u"unknown.bin"_s, QString()}};
+        QList<Item> items = {Item{u"photo.jpg"_s, u"image/jpeg"_s, true}};
+        if (state == u"signed-out")
+            items = {Item{u"quarterly report.pdf"_s, u"application/pdf"_s}};
+        else if (state == u"three-files" || state == u"sending")
+            items = threeFiles;
+        Sheet sheet(
+            items, state != u"signed-out",
+            destinations(state != u"tovi-unavailable", state == u"tovi-unavailable" ? 0 : 2), dark);
+        QTRY_VERIFY_WITH_TIMEOUT(sheet.settled(), slow);
+        auto *send = sheet.item(u"sendButton"_s);
+        QVERIFY(!shown(sheet.item(u"loadingIndicator"_s)));
+
+        if (state == u"signed-out") {
+            QVERIFY(shown(sheet.item(u"signInCard"_s)));
+            QCOMPARE(sheet.text(u"signInTitle"_s), u"Sign In to Zelt"_s);
+            QCOMPARE(sheet.text(u"signInBody"_s),
+                     u"Open Zelt and sign in, then share this file again."_s);
+            QVERIFY(shown(sheet.item(u"fileList"_s)));
+            QVERIFY(!shown(sheet.item(u"destinationRow"_s)));
+            QVERIFY(!shown(sheet.item(u"messageField"_s)));
+            QVERIFY(!shown(send)); // only Cancel in the toolbar
+            QVERIFY(shown(sheet.item(u"cancelButton"_s)));
+        } else if (state == u"one-image") {
+            QVERIFY(shown(sheet.item(u"singleImagePreview"_s)));
+            QVERIFY(!shown(sheet.item(u"fileList"_s)));
+            QVERIFY(sheet.item(u"singleImagePreview"_s)->height() <= 280);
+            QVERIFY(send->isEnabled());
+            QCOMPARE(sheet.text(u"destinationName"_s), u"Tovi"_s);
+        } else if (state == u"three-files") {
+            QVERIFY(shown(sheet.item(u"fileList"_s)));
+            QCOMPARE(findAll(sheet.item(u"fileList"_s), u"fileRow"_s).size(), 3);
+            int dividers = 0;
+            for (auto *divider : findAll(sheet.item(u"fileList"_s), u"fileDivider"_s))
+                dividers += divider->isVisible();
+            QCOMPARE(dividers, 2);
+            const auto symbols = findAll(sheet.item(u"fileList"_s), u"fileSymbol"_s);
+            QCOMPARE(symbols.size(), 3);
+            QCOMPARE(symbols[0]->property("name").toString(), u"doc.richtext"_s);
+            QCOMPARE(symbols[1]->property("name").toString(), u"waveform"_s);
+            QCOMPARE(symbols[2]->property("name").toString(), u"doc"_s);
+            const auto details = findAll(sheet.item(u"fileList"_s), u"fileDetail"_s);
+            QCOMPARE(details[2]->property("text").toString(), u"1.2 MB"_s);
+            QVERIFY(details[0]->property("text").toString().endsWith(u", 1.2 MB"_s));
+        } else if (state == u"sending") {
+            sheet.model->setIsSending(true);
+            sheet.model->setUploadProgress(0.426);
+            QTRY_COMPARE(sheet.text(u"uploadProgressLabel"_s), u"Uploading 42%"_s);
+            QVERIFY(shown(sheet.item(u"uploadProgress"_s)));
+            QVERIFY(shown(sheet.item(u"sendingIndicator"_s)));
+            QVERIFY(!shown(send));
+            QVERIFY(!sheet.item(u"destinationRow"_s)->isEnabled());
+            QVERIFY(!sheet.item(u"messageField"_s)->isEnabled());
+            for (const auto &[progress, label] :
+                 {std::pair(1.0, u"Uploading 100%"_s), std::pair(0.999, u"Uploading 99%"_s),
+                  std::pair(0.426, u"Uploading 42%"_s)}) {
+                sheet.model->setUploadProgress(progress);
+                QCOMPARE(sheet.text(u"uploadProgressLabel"_s), label);
+            }
+        } else if (state == u"sent") {
+            sheet.model->setSent(true);
+            QTRY_VERIFY(shown(sheet.item(u"sentLabel"_s)));
+            QVERIFY(!shown(send));
+            QVERIFY(!shown(sheet.item(u"sendingIndicator"_s)));
+        } else if (state == u"error") {
+            sheet.model->setErrorMessage(u"The request timed out."_s);
+            QTRY_VERIFY(shown(sheet.item(u"errorText"_s)));
+            QCOMPARE(sheet.text(u"errorText"_s), u"The request timed out."_s);
+            QVERIFY(shown(sheet.item(u"destinationRow"_s)));
+        } else if (state == u"tovi-unavailable") {
+            QCOMPARE(sheet.text(u"destinationName"_s), u"Tovi"_s);
+            QVERIFY(shown(send));
+            QVERIFY(!send->isEnabled());
+        }
+        if (state != u"signed-out" && state != u"sending" && state != u"sent")
+            QVERIFY(!shown(sheet.item(u"uploadProgress"_s)));
+        sheet.screenshot(state + (dark ? u"-dark"_s : u"-light"_s));
+    }
+
+    void destinationHintNamesWhatIsShared_data()
+    {
+        QTest::addColumn<QList<Item>>("items");
+        QTest::addColumn<QString>("hint");
+        QTest::newRow("one image") << QList<Item>{{u"a.jpg"_s, u"image/jpeg"_s, true}}
+                                   << u"Chooses where to send this image"_s;
+        QTest::newRow("one file") << QList<Item>{{u"a.pdf"_s, u"application/pdf"_s}}
+                                  << u"Chooses where to send this file"_s;
+        QTest::newRow("two files")
+            << QList<Item>{{u"a.pdf"_s, u"application/pdf"_s}, {u"b.jpg"_s, u"image/jpeg"_s, true}}
+            << u"Chooses where to send these files"_s;
+    }
+
+    void destinationHintNamesWhatIsShared()
+    {
+        QFETCH(QList<Item>, items);
+        QFETCH(QString, hint);
+        Sheet sheet(items);
+        QTRY_VERIFY_WITH_TIMEOUT(sheet.settled(), slow);
+        auto *row = sheet.item(u"destinationRow"_s);
+        auto *accessible = QAccessible::queryAccessibleInterface(row);
+        QVERIFY(accessible);
+        QTRY_COMPARE(accessible->text(QAccessible::Description), hint);
+        QCOMPARE(accessible->text(QAccessible::Name), u"To Tovi"_s);
+    }
+
+    // The picker: pushed from the destination row, searched, chosen from, and popped.
+    void pickerChoosesAThread()
+    {
+        Sheet sheet({{u"a.pdf"_s, u"application/pdf"_s}});
+        QTRY_VERIFY_WITH_TIMEOUT(sheet.settled(), slow);
+        QMetaObject::invokeMethod(sheet.item(u"destinationRow"_s), "clicked");
+        QTRY_VERIFY(sheet.showsPicker(true));
+        QTRY_COMPARE(findAll(sheet.item(u"destinationList"_s), u"pickerRow"_s).size(), 3);
+        QVERIFY(shown(sheet.item(u"recentThreadsHeader"_s)));
+        const auto subtitles = findAll(sheet.item(u"destinationList"_s), u"rowSubtitle"_s);
+        QCOMPARE(subtitles[0]->property("text").toString(),
+                 u"Finds the right thread or starts one"_s);
+        QCOMPARE(subtitles[1]->property("text").toString(), u"Updated 3 hours ago"_s);
+        const auto marks = findAll(sheet.item(u"destinationList"_s), u"selectedMark"_s);
+        QVERIFY(marks[0]->isVisible() && !marks[1]->isVisible());
+        sheet.screenshot(u"picker"_s);
+
+        // A search without results shows the query; the keyboard then picks from the results.
+        auto *search = sheet.item(u"searchField"_s);
+        QTRY_VERIFY(search->hasActiveFocus());
+        typeText(sheet.controller.window(), "none");
+        QTRY_VERIFY_WITH_TIMEOUT(shown(sheet.item(u"noMatch"_s)), slow);
+        QCOMPARE(sheet.text(u"noMatch"_s), u"No threads match “none”"_s);
+        sheet.screenshot(u"picker-no-match"_s);
+        search->setProperty("text", u"Thread"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(findAll(sheet.item(u"destinationList"_s), u"pickerRow"_s).size(),
+                                  2, slow);
+        QVERIFY(!sheet.item(u"recentThreadsHeader"_s));
+        QTest::keyClick(sheet.controller.window(), Qt::Key_Down);
+        QTest::keyClick(sheet.controller.window(), Qt::Key_Down);
+        QTest::keyClick(sheet.controller.window(), Qt::Key_Return);
+
+        QTRY_VERIFY(sheet.showsPicker(false));
+        QCOMPARE(sheet.model->destination().threadID(), std::optional(u"t2"_s));
+        QCOMPARE(sheet.model->searchQuery(), QString());
+        QCOMPARE(sheet.text(u"destinationName"_s), u"Thread number 2"_s);
+    }
+
+    void pickerSections_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<bool>("header");
+        QTest::newRow("Tovi and two threads") << destinations(true, 2) << 3 << true;
+        QTest::newRow("no Tovi, no threads") << destinations(false, 0) << 0 << false;
+        QTest::newRow("Tovi only") << destinations(true, 0) << 1 << false;
+        QTest::newRow("failed") << QByteArray("not json") << 1 << true;
+    }
+
+    void pickerSections()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(int, rows);
+        QFETCH(bool, header);
+        Sheet sheet({{u"a.pdf"_s, u"application/pdf"_s}}, true, answer);
+        QTRY_VERIFY_WITH_TIMEOUT(sheet.settled(), slow);
+        QMetaObject::invokeMethod(sheet.item(u"destinationRow"_s), "clicked");
+        QTRY_VERIFY(shown(sheet.item(u"destinationList"_s)));
+        QTest::qWait(50);
+        QCOMPARE(findAll(sheet.item(u"destinationList"_s), u"pickerRow"_s).size(), rows);
+        QCOMPARE(sheet.item(u"recentThreadsHeader"_s) != nullptr, header);
+        QCOMPARE(sheet.item(u"destinationsError"_s) != nullptr,
+                 !sheet.model->destinationsErrorText().isEmpty());
+    }
+
+    void keyboard()
+    {
+        Sheet sheet({{u"a.pdf"_s, u"application/pdf"_s}});
+        QTRY_VERIFY_WITH_TIMEOUT(sheet.settled(), slow);
+        QSignalSpy finished(&sheet.controller, &ShareViewController::finished);
+        // Escape pops the picker first, then cancels the share.
+        QMetaObject::invokeMethod(sheet.item(u"destinationRow"_s), "clicked");
+        QTRY_VERIFY(shown(sheet.item(u"destinationList"_s)));
+        QTest::keyClick(sheet.controller.window(), Qt::Key_Escape);
+        QTRY_VERIFY(shown(sheet.item(u"destinationRow"_s)));
+        QCOMPARE(finished.size(), 0);
+        QTest::keyClick(sheet.controller.window(), Qt::Key_Escape);
+        QTRY_COMPARE(finished.size(), 1);
+        QVERIFY(!sheet.controller.window()->isVisible());
+        QVERIFY(!QFileInfo::exists(sheet.model->temporaryDirectory()));
+    }
+
+    void controlReturnSends()
+    {
+        Sheet sheet({{u"a.pdf"_s, u"application/pdf"_s}});
+        QTRY_VERIFY_WITH_TIMEOUT(sheet.settled(), slow);
+        QVERIFY(sheet.model->canSend());
+        QTest::keyClick(sheet.controller.window(), Qt::Key_Return, Qt::ControlModifier);
+        QVERIFY(sheet.model->isSending());
+    }
+
+    // The security-key overlay follows the presenter; the PIN typed reaches the prompt.
+    void passkeyOverlay()
+    {
+        Sheet sheet({{u"a.pdf"_s, u"application/pdf"_s}});
+        QTRY_VERIFY_WITH_TIMEOUT(sheet.settled(), slow);
+        auto *presenter = sheet.controller.presenter();
+        QVERIFY(!shown(sheet.item(u"passkeyPanel"_s)));
+        presenter->show(SecurityKeyPresenter::Step::TouchKey);
+        QTRY_VERIFY(shown(sheet.item(u"passkeyPanel"_s)));
+        QCOMPARE(sheet.text(u"passkeyTitle"_s), u"Use your security key"_s);
+        QCOMPARE(sheet.text(u"passkeyStep"_s), u"Touch your security key to continue."_s);
+
+        auto pin = presenter->requestPin(3, true);
+        QTRY_VERIFY(shown(sheet.item(u"pinField"_s)));
+        QVERIFY(shown(sheet.item(u"passkeyWrongPin"_s)));
+        sheet.screenshot(u"passkey-pin"_s);
+        typeText(sheet.controller.window(), "1234");
+        QTest::keyClick(sheet.controller.window(), Qt::Key_Return);
+        const auto typed = TaskResult<std::optional<QString>>::wait(std::move(pin));
+        QVERIFY(typed.value);
+        QCOMPARE(*typed.value, std::optional(u"1234"_s));
+
+        // Escape is the overlay's Cancel: a PIN request ends empty, and the prompt hears it.
+        QSignalSpy canceled(presenter, &SecurityKeyPresenter::cancelRequested);
+        auto second = presenter->requestPin(-1, false);
+        QTest::keyClick(sheet.controller.window(), Qt::Key_Escape);
+        const auto none = TaskResult<std::optional<QString>>::wait(std::move(second));
+        QVERIFY(none.value);
+        QCOMPARE(*none.value, std::optional<QString>());
+        QCOMPARE(canceled.size(), 1);
+        presenter->close();
+        QTRY_VERIFY(!shown(sheet.item(u"passkeyPanel"_s)));
+    }
+
+    // The prompt provider holds the sheet weakly: once the sheet is gone there is no prompt, and
+    // a step-up goes to the main application.
+    void promptNeedsTheSheet()
+    {
+        PasskeyStepUp::PromptProvider provider;
+        {
+            Sheet sheet({});
+            provider = sheet.model->promptProvider();
+            QVERIFY(provider);
+            QVERIFY(provider() != nullptr);
+            sheet.controller.window()->hide();
+            QVERIFY(provider() == nullptr);
+            sheet.controller.show();
+            QVERIFY(provider() != nullptr);
+        }
+        QVERIFY(provider() == nullptr);
+    }
+
+    // Nothing shared: the sheet says so and offers nothing to send.
+    void nothingShared()
+    {
+        Sheet sheet({});
+        QTRY_VERIFY_WITH_TIMEOUT(sheet.settled(), slow);
+        QTRY_COMPARE(sheet.text(u"errorText"_s), u"Choose a file to share."_s);
+        QVERIFY(!shown(sheet.item(u"destinationRow"_s)));
+        QVERIFY(!sheet.item(u"sendButton"_s)->isEnabled());
+    }
+};
+
+QTEST_MAIN(TestShareViews)
+#include "tst_shareviews.moc"
