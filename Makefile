@@ -2,7 +2,7 @@
 PRESET ?= dev
 BUILD_DIR := build/$(PRESET)
 
-.PHONY: all deps configure build test run serve format format-check clean bench-image
+.PHONY: all deps configure build test run serve format format-check clean bench-image install
 
 all: build
 
@@ -37,6 +37,20 @@ bench-image: deps
 	cmake --preset $(BENCH_PRESET)
 	cmake --build --preset $(BENCH_PRESET) --target zelt-prepare-image
 	bench/image/run build/$(BENCH_PRESET)/bin/zelt-prepare-image build/bench/image
+
+# A release build (production origin, desktop keyring) installed under PREFIX; DESTDIR stages
+# it elsewhere, e.g. for a package. The prefix is configured into the build, as the desktop
+# entries name the installed programs by their absolute paths. Builds as the user; only the
+# copying goes through sudo, and only where the user cannot write.
+PREFIX ?= /usr/local
+INSTALL_PRESET ?= release
+install: deps
+	cmake --preset $(INSTALL_PRESET) -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake --build --preset $(INSTALL_PRESET)
+	@target="$(DESTDIR)$(PREFIX)"; while [ ! -e "$$target" ]; do target=$$(dirname "$$target"); done; \
+	  sudo=; [ -w "$$target" ] || sudo=sudo; \
+	  echo "$$sudo env DESTDIR=$(DESTDIR) cmake --install build/$(INSTALL_PRESET)"; \
+	  $$sudo env DESTDIR="$(DESTDIR)" cmake --install build/$(INSTALL_PRESET)
 
 format:
 	./scripts/check-format --fix
