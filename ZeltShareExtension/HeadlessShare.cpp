@@ -66,14 +66,15 @@ void HeadlessShare::fail(const QString &message)
 void HeadlessShare::listDestinations()
 {
     auto &model = *m_model;
+    // Without an answer the list would only guess.
+    if (const auto &error = model.destinationsError())
+        return fail(*error);
     QTextStream &out = m_output ? *m_output : m_errors;
     if (model.toviAvailable())
         out << "tovi\t" << tr("Tovi") << '\n';
     for (const auto &thread : model.recentThreads())
         out << "thread:" << thread.id << '\t' << thread.title << '\n';
     out.flush();
-    if (const auto &error = model.destinationsError())
-        return fail(*error);
     m_done = true;
     Q_EMIT finished(0);
 }

@@ -10,12 +10,12 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QNetworkProxyFactory>
 #include <QQuickStyle>
 #include <QTextStream>
 #include <QtQml/qqmlextensionplugin.h>
 
-#include <cstring>
 #include <unistd.h>
 
 Q_IMPORT_QML_PLUGIN(Zelt_SharePlugin)
@@ -55,21 +55,6 @@ int printStatus(const ServiceEnvironment &environment)
     return 0;
 }
 
-// Whether the process runs without a window; decided before the application exists, since the
-// platform plug-in is chosen then.
-bool runsWithoutWindow(int argc, char *argv[])
-{
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--") == 0)
-            break;
-        for (const char *option : {"--headless", "--status", "--help", "-h"}) {
-            if (std::strcmp(argv[i], option) == 0)
-                return true;
-        }
-    }
-    return false;
-}
-
 std::optional<HeadlessShare::Destination> parseDestination(const QString &value)
 {
     if (value == u"tovi")
@@ -83,14 +68,85 @@ std::optional<HeadlessShare::Destination> parseDestination(const QString &value)
     return std::nullopt;
 }
 
+struct CommandLine
+{
+    bool headless = false;
+    bool status = false;
+    bool help = false;
+    HeadlessShare::Options options;
+    QStringList items;
+    // A usage error, to print before the usage.
+    QString error;
+};
+
+// Our own options come first; everything else (and all after "--") describes the items.
+CommandLine parseCommandLine(const QStringList &arguments)
+{
+    CommandLine line;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const auto &argument = arguments[i];
+        const bool hasValue = i + 1 < arguments.size();
+        if (argument == u"--") {
+            line.items += arguments.mid(i);
+            break;
+        } else if (argument == u"--headless") {
+            line.headless = true;
+        } else if (argument == u"--status") {
+            line.status = true;
+        } else if (argument == u"--help" || argument == u"-h") {
+            line.help = true;
+        } else if (argument == u"--list-destinations") {
+            line.options.listDestinations = true;
+        } else if (argument == u"--message" && hasValue) {
+            line.options.message = arguments[++i];
+        } else if (argument == u"--to" && hasValue) {
+            line.options.destination = parseDestination(arguments[++i]);
+            if (!line.options.destination)
+                line.error = u"--to takes tovi, thread:ID or search:TEXT."_s;
+        } else if (argument == u"--message" || argument == u"--to") {
+            line.error = argument + u": a value is missing."_s;
+        } else {
+            line.items.append(argument);
+        }
+    }
+    const auto &options = line.options;
+    if (!line.headless && (options.listDestinations || options.destination || options.message))
+        line.error = u"--to, --message and --list-destinations need --headless."_s;
+    else if (options.listDestinations && !line.items.isEmpty())
+        line.error = u"--list-destinations takes no items."_s;
+    return line;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    const bool windowless = runsWithoutWindow(argc, argv);
+    // Read before the application exists: the platform plug-in is chosen then, and a usage
+    // error needs no display.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const auto commandLine = parseCommandLine(arguments);
+    if (commandLine.help) {
+        QTextStream(stdout) << usage;
+        return 0;
+    }
+    if (!commandLine.error.isEmpty()) {
+        QTextStream(stderr) << commandLine.error << '\n' << usage;
+        return 2;
+    }
     // Without a window no display is needed, though image preparation reads the palette.
-    if (windowless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const bool windowless = commandLine.headless || commandLine.status;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        if (windowless) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        } else if (qEnvironmentVariableIsEmpty("DISPLAY") &&
+                   qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+            QTextStream(stderr) << "There is no display for the share sheet; use --headless to "
+                                   "share from a terminal.\n";
+            return 1;
+        }
+    }
     QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"zelt-share"_s);
     QGuiApplication::setApplicationDisplayName(u"Send to Zelt"_s);
@@ -98,51 +154,14 @@ int main(int argc, char *argv[])
     QNetworkProxyFactory::setUseSystemConfiguration(true);
     QTextStream errors(stderr);
 
-    // Our own options come first; everything else (and all after "--") describes the items.
-    HeadlessShare::Options options;
-    bool headless = false;
-    QStringList items;
-    const auto arguments = QCoreApplication::arguments().mid(1);
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const auto &argument = arguments[i];
-        const bool hasValue = i + 1 < arguments.size();
-        if (argument == u"--") {
-            items += arguments.mid(i);
-            break;
-        } else if (argument == u"--headless") {
-            headless = true;
-        } else if (argument == u"--status") {
-            const auto environment = ServiceEnvironment::fromBundle(
-                BundleConfiguration::load(BundleConfiguration::defaultPath()));
-            return printStatus(*environment);
-        } else if (argument == u"--help" || argument == u"-h") {
-            QTextStream(stdout) << usage;
-            return 0;
-        } else if (argument == u"--list-destinations") {
-            options.listDestinations = true;
-        } else if (argument == u"--message" && hasValue) {
-            options.message = arguments[++i];
-        } else if (argument == u"--to" && hasValue) {
-            options.destination = parseDestination(arguments[++i]);
-            if (!options.destination) {
-                errors << "--to takes tovi, thread:ID or search:TEXT.\n" << usage;
-                return 2;
-            }
-        } else if (argument == u"--message" || argument == u"--to") {
-            errors << argument << ": a value is missing.\n" << usage;
-            return 2;
-        } else {
-            items.append(argument);
-        }
+    if (commandLine.status) {
+        const auto environment = ServiceEnvironment::fromBundle(
+            BundleConfiguration::load(BundleConfiguration::defaultPath()));
+        return printStatus(*environment);
     }
-    if (!headless && (options.listDestinations || options.destination || options.message)) {
-        errors << "--to, --message and --list-destinations need --headless.\n" << usage;
-        return 2;
-    }
-    if (options.listDestinations && !items.isEmpty()) {
-        errors << "--list-destinations takes no items.\n" << usage;
-        return 2;
-    }
+    const bool headless = commandLine.headless;
+    const auto &options = commandLine.options;
+    const auto &items = commandLine.items;
 
     std::unique_ptr<ExtensionContext> context;
     try {
@@ -173,6 +192,7 @@ int main(int argc, char *argv[])
 
     if (qEnvironmentVariableIsEmpty("QT_QUICK_CONTROLS_STYLE"))
         QQuickStyle::setStyle(u"Fusion"_s);
+    QGuiApplication::setWindowIcon(QIcon::fromTheme(u"app.zelt.ZeltShare"_s));
     ShareViewController controller;
     controller.setColorScheme(ShareViewController::desktopColorScheme());
     auto model = std::make_unique<ShareComposeModel>(

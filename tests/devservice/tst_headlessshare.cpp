@@ -1,5 +1,6 @@
 #include "DevServiceFixture.h"
 #include "HeadlessShare.h"
+#include "SoftwareAuthenticatorPrompt.h"
 #include "host/ExtensionContext.h"
 #include "service/FileSessionKeychain.h"
 
@@ -14,6 +15,8 @@
 #include <QTest>
 
 using namespace Qt::StringLiterals;
+
+Q_DECLARE_METATYPE(HeadlessShare::Options)
 
 // A whole share without a window, from command-line items to what the development service
 // stored, through the intake, the uploads and the submission.
@@ -85,11 +88,151 @@ private Q_SLOTS:
         QVERIFY(QDir(service.service().sharesDirectory()).isEmpty());
     }
 
+    // Where --to sends the share, and what --list-destinations prints.
+    void destinations_data()
+    {
+        using Kind = HeadlessShare::Destination::Kind;
+        QTest::addColumn<HeadlessShare::Options>("options");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("expected"); // the stored thread, or the last line
+        const auto to = [](Kind kind, const QString &value) {
+            return HeadlessShare::Options{std::nullopt, HeadlessShare::Destination{kind, value}};
+        };
+        QTest::newRow("search") << to(Kind::Search, u" PASSKEY "_s) << 0
+                                << u"58e7d1c6-a9b0-4f32-8c5d-2b1a0f9e7d08"_s;
+        QTest::newRow("thread") << to(Kind::Thread, u"7d3b9f10-2e6a-4b8c-8d1f-5a0e9c7b6d03"_s) << 0
+                                << u"7d3b9f10-2e6a-4b8c-8d1f-5a0e9c7b6d03"_s;
+        QTest::newRow("unknown thread")
+            << to(Kind::Thread, u"nope"_s) << 1 << u"No recent thread has the ID “nope”."_s;
+        QTest::newRow("search without results")
+            << to(Kind::Search, u"zzz"_s) << 1 << u"No threads match “zzz”"_s;
+        QTest::newRow("list") << HeadlessShare::Options{std::nullopt, std::nullopt, true} << 0
+                              << u"thread:f3b8a4d2-1c6e-4e7a-b5d9-0e2f4a6c8b10\tBrand colours"_s;
+    }
+
+    void destinations()
+    {
+        QFETCH(HeadlessShare::Options, options);
+        QFETCH(int, exitCode);
+        QFETCH(QString, expected);
+        DevServiceFixture service;
+        QTemporaryDir work;
+        const auto environment = signedIn(service, work.path());
+        const auto [status, output] = run(
+            environment,
+            options.listDestinations ? QStringList() : QStringList{u"--text"_s, u"hi"_s}, options);
+        QVERIFY2(status == exitCode, qPrintable(output));
+        const auto shares =
+            QDir(service.service().sharesDirectory()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        if (exitCode != 0 || options.listDestinations) {
+            QCOMPARE(output.trimmed().split(u'\n').last(), expected);
+            QVERIFY(shares.isEmpty());
+            if (options.listDestinations)
+                QCOMPARE(output.split(u'\n').first(), u"tovi\tTovi"_s);
+            return;
+        }
+        QCOMPARE(shares.size(), 1);
+        QFile record(service.service().sharesDirectory() + u'/' + shares.first() +
+                     u"/share.json"_s);
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        const auto destination =
+            QJsonDocument::fromJson(record.readAll()).object().value("destination"_L1).toObject();
+        QCOMPARE(destination.value("thread"_L1)
+                     .toObject()
+                     .value("_0"_L1)
+                     .toObject()
+                     .value("id"_L1)
+                     .toString(),
+                 expected);
+    }
+
+    // The step-up with the software authenticator at the prompt: asked for up front, after a
+    // refusal, or canceled by the user.
+    void passkeyCeremony_data()
+    {
+        QTest::addColumn<QString>("when");
+        QTest::addColumn<bool>("cancel");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("required up front") << u"upfront"_s << false << 0 << u"Sent"_s;
+        QTest::newRow("after a refusal") << u"refused"_s << false << 0 << u"Sent"_s;
+        QTest::newRow("canceled at the prompt")
+            << u"upfront"_s << true << 1 << u"Authenticate with your passkey to send this."_s;
+    }
+
+    void passkeyCeremony()
+    {
+        QFETCH(QString, when);
+        QFETCH(bool, cancel);
+        QFETCH(int, exitCode);
+        QFETCH(QString, line);
+        DevServiceOptions options;
+        options.requirePasskey = true;
+        DevServiceFixture service(options);
+        QTemporaryDir work;
+        QByteArray cookie;
+        const auto environment = signedIn(service, work.path(), &cookie);
+        environment->setSharedDefaultsFile(work.filePath(u"suite.ini"_s));
+        auto authenticator = service.registerAuthenticator(cookie);
+        if (when == u"refused") {
+            // The destinations see an open sudo session, which has closed by the time of the
+            // share.
+            service.openSudo(cookie, authenticator);
+        }
+        int prompts = 0;
+        const auto [status, output] = run(
+            environment, {u"--text"_s, u"hello"_s},
+            {std::nullopt, HeadlessShare::Destination{HeadlessShare::Destination::Kind::Tovi, {}}},
+            [&]() -> std::unique_ptr<SudoPasskeyPrompt> {
+                return std::make_unique<SoftwareAuthenticatorPrompt>(
+                    cancel ? nullptr : &authenticator, prompts);
+            },
+            [&](ShareComposeModel &model) {
+                // Closes the sudo session after the destinations answered and before the send.
+                if (when == u"refused" && !model.passkeyRequired())
+                    service.advance(options.sudoDuration + std::chrono::seconds(1));
+            });
+        QCOMPARE(status, exitCode);
+        QCOMPARE(output.trimmed().split(u'\n').last(), line);
+        QCOMPARE(prompts, 1);
+        const auto stored =
+            QDir(service.service().sharesDirectory()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        QCOMPARE(stored.size(), cancel ? 0 : 1);
+        // A cancel is the user's answer: nothing is handed to the main application.
+        QCOMPARE(QFileInfo::exists(work.filePath(u"suite.ini"_s)), false);
+        if (!cancel) {
+            const auto log = service.logLines();
+            const auto first = [&log](const QString &start) {
+                for (qsizetype i = 0; i < log.size(); ++i) {
+                    if (log[i].startsWith(start))
+                        return i;
+                }
+                return qsizetype(-1);
+            };
+            const auto refusedShare = u"POST /api/tovi/native-share 403"_s;
+            QCOMPARE(first(refusedShare) >= 0, when == u"refused");
+        }
+    }
+
+    void usageErrors_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("bad page") << QStringList{u"--headless"_s, u"--page"_s, u"not json"_s};
+        QTest::newRow("bad destination")
+            << QStringList{u"--headless"_s, u"--to"_s, u"nowhere"_s, u"a.txt"_s};
+        QTest::newRow("empty search")
+            << QStringList{u"--headless"_s, u"--to"_s, u"search:"_s, u"a.txt"_s};
+        QTest::newRow("missing value") << QStringList{u"--headless"_s, u"a.txt"_s, u"--to"_s};
+        QTest::newRow("--to without --headless") << QStringList{u"--to"_s, u"tovi"_s, u"a.txt"_s};
+        QTest::newRow("listing with items")
+            << QStringList{u"--headless"_s, u"--list-destinations"_s, u"a.txt"_s};
+    }
+
     void usageErrors()
     {
+        QFETCH(QStringList, arguments);
         QProcess share;
-        share.start(QCoreApplication::applicationDirPath() + u"/zelt-share"_s,
-                    {u"--headless"_s, u"--page"_s, u"not json"_s});
+        share.start(QCoreApplication::applicationDirPath() + u"/zelt-share"_s, arguments);
         QVERIFY(share.waitForFinished(30000));
         QCOMPARE(share.exitCode(), 2);
         QVERIFY(!share.readAllStandardError().isEmpty());
@@ -97,8 +240,8 @@ private Q_SLOTS:
 
 private:
     // The session the main application would have left, for the service's own user.
-    static std::shared_ptr<ServiceEnvironment> signedIn(DevServiceFixture &service,
-                                                        const QString &directory)
+    static std::shared_ptr<ServiceEnvironment>
+    signedIn(DevServiceFixture &service, const QString &directory, QByteArray *cookie = nullptr)
     {
         const QUrl origin(service.origin());
         auto keychain = std::make_unique<FileSessionKeychain>(directory, u"app.zelt.test"_s);
@@ -106,6 +249,8 @@ private:
         session.baseOrigin = service.origin();
         session.cookieName = u"zelt_session"_s;
         session.cookieValue = QString::fromLatin1(service.signIn());
+        if (cookie)
+            *cookie = session.cookieValue.toLatin1();
         keychain->store(session.fingerprint(), session.toJson());
         return std::make_shared<ServiceEnvironment>(
             ServiceOrigin{origin, ServiceOrigin::Source::Development},
@@ -113,13 +258,20 @@ private:
             service.ssl().caCertificates());
     }
 
-    static std::pair<int, QString> run(const std::shared_ptr<ServiceEnvironment> &environment,
-                                       const QStringList &items, HeadlessShare::Options options)
+    static std::pair<int, QString>
+    run(const std::shared_ptr<ServiceEnvironment> &environment, const QStringList &items,
+        HeadlessShare::Options options, PasskeyStepUp::PromptProvider prompt = {},
+        std::function<void(ShareComposeModel &)> destinationsLoaded = {})
     {
         QString output;
         QTextStream errors(&output);
         const auto context = ExtensionContext::fromCommandLine(items, nullptr, QDir::currentPath());
         ShareComposeModel model(environment, ShareComposeModel::intakeLoader(context.get()));
+        model.setPromptProvider(std::move(prompt));
+        if (destinationsLoaded) {
+            QObject::connect(&model, &ShareComposeModel::destinationsLoadedChanged, &model,
+                             [&model, destinationsLoaded] { destinationsLoaded(model); });
+        }
         HeadlessShare share(model, options, errors);
         QSignalSpy finished(&share, &HeadlessShare::finished);
         if (!finished.wait(30000))
