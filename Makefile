@@ -2,7 +2,7 @@
 PRESET ?= dev
 BUILD_DIR := build/$(PRESET)
 
-.PHONY: all deps configure build test run serve format format-check clean bench-image install
+.PHONY: all deps configure build test run serve format format-check clean bench-image bench-startup install
 
 all: build
 
@@ -51,6 +51,13 @@ install: deps
 	  sudo=; [ -w "$$target" ] || sudo=sudo; \
 	  echo "$$sudo env DESTDIR=$(DESTDIR) cmake --install build/$(INSTALL_PRESET)"; \
 	  $$sudo env DESTDIR="$(DESTDIR)" cmake --install build/$(INSTALL_PRESET)
+
+# Time from exec to the sheet's first frame against a minimal Qt Quick window, in an optimised
+# build under Xvfb; not part of `make test`. BENCH_RUNS sets the runs per program.
+bench-startup: deps
+	cmake --preset $(BENCH_PRESET)
+	cmake --build --preset $(BENCH_PRESET) --target zelt-share zelt-minimal-window
+	bench/startup/run build/$(BENCH_PRESET)
 
 format:
 	./scripts/check-format --fix
