@@ -3,7 +3,7 @@
 //
 // Usage: zelt-prepare-image INPUT OUTPUT.jpg [PREVIEW_SIZE [#RRGGBB]]
 
-#include "ImagePreparation.h"
+#include "media/VipsImagePreparation.h"
 
 #include <QColor>
 #include <QFile>
@@ -22,7 +22,8 @@ int main(int argc, char *argv[])
     const int previewSize = argc > 3 ? QByteArray(argv[3]).toInt() : 1200;
     const QColor background(argc > 4 ? QString::fromLatin1(argv[4]) : QStringLiteral("#282c34"));
 
-    const auto prepared = ImagePreparation::preparedImageFromFile(input, background, previewSize);
+    const auto prepared =
+        VipsImagePreparation::preparedImageFromFile(input, background, previewSize, {});
     if (!prepared) {
         std::fprintf(stderr, "%s: no prepared image\n", argv[1]);
         return 1;

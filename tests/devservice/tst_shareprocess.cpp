@@ -34,6 +34,9 @@ public:
     {
         QDir().mkpath(path(u"bin"_s));
         QDir().mkpath(path(u"share/zelt"_s));
+        QDir().mkpath(path(u"lib"_s));
+        QFile::link(QCoreApplication::applicationDirPath() + u"/../lib/zelt"_s,
+                    path(u"lib/zelt"_s));
         // A hard link keeps the program's own path, by which it finds its configuration.
         const auto program = QCoreApplication::applicationDirPath() + u"/zelt-share"_s;
         if (::link(QFile::encodeName(program).constData(),
