@@ -2,7 +2,8 @@
 PRESET ?= dev
 BUILD_DIR := build/$(PRESET)
 
-.PHONY: all deps configure build test run serve format format-check clean bench-image bench-startup install
+.PHONY: all deps configure build test run serve format format-check clean bench-image \
+        bench-startup install fuzz-build fuzz fuzz-smoke
 
 all: build
 
@@ -67,3 +68,17 @@ format-check:
 
 clean:
 	rm -rf build
+
+# libFuzzer targets of fuzz/ in a clang build (preset fuzz). `make fuzz` runs each target for
+# FUZZ_RUNS executions or FUZZ_SECONDS seconds, whichever ends first; `make fuzz-smoke` runs each
+# over its corpus plus FUZZ_SMOKE_RUNS mutations and fails on any finding (part of CI).
+FUZZ_BUILD_DIR := build/fuzz
+fuzz-build: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+
+fuzz: fuzz-build
+	fuzz/run long $(FUZZ_BUILD_DIR)
+
+fuzz-smoke: fuzz-build
+	fuzz/run smoke $(FUZZ_BUILD_DIR)

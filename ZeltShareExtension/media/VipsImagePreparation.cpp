@@ -144,8 +144,11 @@ std::optional<QImage> preview(const SourceFactory &source, int maxPixelSize)
     VImage image;
     if (std::strcmp(header.get_string(VIPS_META_LOADER), "jpegload_source") == 0) {
         const int longer = std::max(header.width(), header.height());
+        const int shorter = std::min(header.width(), header.height());
+        // libvips aborts the process (rather than failing) when a shrink leaves a side of no
+        // pixels, as a narrow strip would: the shorter side must keep at least one.
         int shrink = 1;
-        while (shrink < 8 && longer / (shrink * 2) >= maxPixelSize)
+        while (shrink < 8 && longer / (shrink * 2) >= maxPixelSize && shorter >= shrink * 2)
             shrink *= 2;
         image = VImage::jpegload_source(
             source(),

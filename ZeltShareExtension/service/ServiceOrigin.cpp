@@ -20,8 +20,9 @@ std::optional<QUrl> parse(const QString &text)
 
 bool hasOnlyOriginParts(const QUrl &url)
 {
-    return url.userName().isEmpty() && url.password().isEmpty() && !url.hasQuery() &&
-           !url.hasFragment() && (url.path().isEmpty() || url.path() == u"/"_s);
+    // userInfo, not userName and password: "https://:@host" has credentials, both empty.
+    return url.userInfo().isEmpty() && !url.hasQuery() && !url.hasFragment() &&
+           (url.path().isEmpty() || url.path() == u"/"_s);
 }
 
 } // namespace

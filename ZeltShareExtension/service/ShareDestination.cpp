@@ -32,7 +32,12 @@ std::optional<QDateTime> destinationDateDecoding(const QJsonValue &value)
             return std::nullopt;
         offset = (hours * 60 + minutes) * 60 * (match.capturedView(9) == u"-" ? -1 : 1);
     }
-    return QDateTime(date, time, QTimeZone(offset)).toUTC();
+    const QDateTime utc = QDateTime(date, time, QTimeZone(offset)).toUTC();
+    // An offset can carry the first or last day into year 0 or 10000, which the encoding cannot
+    // write as four digits: such a date could be read but not remembered and read back.
+    if (utc.date().year() < 1 || utc.date().year() > 9999)
+        return std::nullopt;
+    return utc;
 }
 
 QString destinationDateEncoding(const QDateTime &date)

@@ -95,6 +95,7 @@ private Q_SLOTS:
         QTest::newRow("fragment") << u"https://localhost:8443#top"_s << false;
         QTest::newRow("user") << u"https://me@localhost:8443"_s << false;
         QTest::newRow("password") << u"https://me:pw@localhost:8443"_s << false;
+        QTest::newRow("empty credentials") << u"https://:@localhost:8443"_s << false;
         QTest::newRow("no host") << u"https:///path"_s << false;
         QTest::newRow("not a URL") << u"https://exa mple.com"_s << false;
     }
@@ -127,6 +128,7 @@ private Q_SLOTS:
         QTest::newRow("path") << u"https://staging.zelt.app/x"_s << false;
         QTest::newRow("http") << u"http://staging.zelt.app"_s << false;
         QTest::newRow("user") << u"https://u@staging.zelt.app"_s << false;
+        QTest::newRow("empty credentials") << u"https://:@staging.zelt.app"_s << false;
         QTest::newRow("empty") << QString() << false;
     }
 

@@ -45,6 +45,13 @@ private Q_SLOTS:
         QTest::newRow("space for T") << QJsonValue(u"2025-03-04 05:06:07Z"_s) << QDateTime();
         QTest::newRow("basic form") << QJsonValue(u"20250304T050607Z"_s) << QDateTime();
         QTest::newRow("impossible day") << QJsonValue(u"2025-02-30T05:06:07Z"_s) << QDateTime();
+        // In UTC these fall outside the years the encoding writes, so they could not be read back.
+        QTest::newRow("before year 1 in UTC")
+            << QJsonValue(u"0001-01-01T00:00:00+00:01"_s) << QDateTime();
+        QTest::newRow("after year 9999 in UTC")
+            << QJsonValue(u"9999-12-31T23:59:59-00:01"_s) << QDateTime();
+        QTest::newRow("first second of year 1") << QJsonValue(u"0001-01-01T00:00:00Z"_s)
+                                                << QDateTime(QDate(1, 1, 1), QTime(0, 0), Qt::UTC);
         QTest::newRow("number") << QJsonValue(1741064767) << QDateTime();
         QTest::newRow("null") << QJsonValue() << QDateTime();
     }

@@ -1,0 +1,54 @@
+// Image preparation of a shared image file, with the pixel ceiling in force.
+
+#include "FuzzSupport.h"
+#include "media/VipsImagePreparation.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+
+namespace {
+
+QString inputPath;
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    Fuzz::quietQt();
+    static QTemporaryDir directory;
+    if (!directory.isValid())
+        Fuzz::fail("a temporary directory for the input");
+    inputPath = directory.filePath(QStringLiteral("input"));
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    {
+        QFile file(inputPath);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            file.write(Fuzz::bytes(data, size)) != qint64(size))
+            Fuzz::fail("the input is written");
+    }
+    // Lower bounds than the sheet's keep a run at many inputs a second; the ceiling is the
+    // same check, only closer.
+    ImagePreparationLimits limits;
+    limits.maximumPixelSize = 512;
+    limits.maximumJPEGSize = 1'000'000;
+    limits.maximumSourcePixels = 4'000'000;
+    constexpr int previewSize = 144;
+
+    const auto prepared =
+        VipsImagePreparation::preparedImageFromFile(inputPath, Qt::white, previewSize, limits);
+    if (!prepared)
+        return 0;
+    Fuzz::check(prepared->jpegData.startsWith("\xFF\xD8"), "the prepared image is a JPEG");
+    Fuzz::check(prepared->jpegData.size() <= limits.maximumJPEGSize,
+                "the prepared image fits the size cap");
+    Fuzz::check(!prepared->preview.isNull() &&
+                    std::max(prepared->preview.width(), prepared->preview.height()) <= previewSize,
+                "the preview fits its size");
+    return 0;
+}
