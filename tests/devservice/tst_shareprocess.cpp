@@ -82,10 +82,11 @@ public:
     QString path(const QString &name) const { return m_prefix.filePath(name); }
     QProcessEnvironment &environment() { return m_environment; }
 
+    // Its output is kept for the test to show when something goes wrong.
     void start(QProcess &process, const QStringList &arguments)
     {
         process.setProcessEnvironment(m_environment);
-        process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+        process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(path(u"bin/zelt-share"_s), arguments);
     }
 
@@ -200,6 +201,7 @@ private Q_SLOTS:
         share.start(sheet, {notes.fileName(), share.path(u"picture.png"_s)});
         QVERIFY(sheet.waitForStarted());
         const auto stopSheet = qScopeGuard([&sheet] {
+            qInfo("zelt-share said:\n%s", sheet.readAll().constData());
             if (sheet.state() != QProcess::NotRunning) {
                 sheet.kill();
                 sheet.waitForFinished();
@@ -221,18 +223,19 @@ private Q_SLOTS:
         window = window.split(u'\n').last();
         const auto destinations = u"GET /api/tovi/native-share/destinations"_s;
         QTRY_VERIFY_WITH_TIMEOUT(countLines(service, destinations) == 1, slow);
-        QTest::qWait(500);
+        QTest::qWait(1500);
 
         // The destination row opens the picker; the search finds one thread, which Down and
         // Return choose.
         run({u"windowfocus"_s, window});
+        // The pauses give the views time to follow, also under the sanitizers.
         run({u"mousemove"_s, u"--window"_s, window, u"200"_s, u"65"_s, u"click"_s, u"1"_s});
-        QTest::qWait(800);
+        QTest::qWait(1500);
         run({u"type"_s, u"--delay"_s, u"30"_s, u"Passkey"_s});
         QTRY_VERIFY_WITH_TIMEOUT(countLines(service, destinations) >= 2, slow);
-        QTest::qWait(800);
+        QTest::qWait(2000);
         run({u"key"_s, u"Down"_s, u"Return"_s});
-        QTest::qWait(800);
+        QTest::qWait(1500);
         // Sends once everything is loaded; pressing again while sending does nothing.
         for (int i = 0; i < 30 && sheet.state() == QProcess::Running &&
                         countLines(service, u"POST /api/tovi/native-share "_s) == 0;
