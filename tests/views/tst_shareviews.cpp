@@ -1,4 +1,5 @@
 #include "ServiceFixture.h"
+#include "ShareSheetText.h"
 #include "ShareViewController.h"
 #include "TaskResult.h"
 #include "service/UserDefaults.h"
@@ -215,6 +216,29 @@ private Q_SLOTS:
     void init()
     {
         UserDefaults::standard()->remove(QLatin1StringView(ShareComposeModel::lastDestinationKey));
+    }
+
+    // When a thread was updated, in words, by the largest whole unit.
+    void updatedText_data()
+    {
+        QTest::addColumn<qint64>("secondsAgo");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("just now") << qint64(0) << u"Updated now"_s;
+        QTest::newRow("seconds") << qint64(30) << u"Updated 30 seconds ago"_s;
+        QTest::newRow("hours") << qint64(3 * 3600 + 59 * 60) << u"Updated 3 hours ago"_s;
+        QTest::newRow("yesterday") << qint64(26 * 3600) << u"Updated yesterday"_s;
+        QTest::newRow("last week") << qint64(8 * 86400) << u"Updated last week"_s;
+        QTest::newRow("months") << qint64(70 * 86400) << u"Updated 2 months ago"_s;
+        QTest::newRow("last year") << qint64(400 * 86400) << u"Updated last year"_s;
+        QTest::newRow("in the future") << qint64(-2 * 86400) << u"Updated in 2 days"_s;
+    }
+
+    void updatedText()
+    {
+        QFETCH(qint64, secondsAgo);
+        QFETCH(QString, text);
+        const auto now = QDateTime(QDate(2026, 6, 15), QTime(12, 0), Qt::UTC);
+        QCOMPARE(ShareSheetText::updated(now.addSecs(-secondsAgo), now), text);
     }
 
     void windowAndLoading()
