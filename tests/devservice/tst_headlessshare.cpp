@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -86,6 +87,75 @@ private Q_SLOTS:
         QCOMPARE(exitCode, 1);
         QCOMPARE(output.trimmed().split(u'\n').last(), line);
         QVERIFY(QDir(service.service().sharesDirectory()).isEmpty());
+    }
+
+    // How the share reaches the service: small images inline, a refused direct upload through
+    // the proxy, and a session the service ends between the destinations and the send.
+    void delivery_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("expected"); // the stored form and route, or the last line
+        QTest::newRow("two small images") << u"images"_s << 0 << u"inline"_s;
+        QTest::newRow("direct upload refused") << u"refused"_s << 0 << u"uploaded via proxy"_s;
+        QTest::newRow("signed out mid-send")
+            << u"signed out"_s << 1 << u"Open Zelt and sign in first."_s;
+    }
+
+    void delivery()
+    {
+        QFETCH(QString, situation);
+        QFETCH(int, exitCode);
+        QFETCH(QString, expected);
+        DevServiceOptions options;
+        if (situation == u"refused")
+            options.directUpload = DevServiceOptions::DirectUpload::Fail403;
+        DevServiceFixture service(options);
+        QTemporaryDir work;
+        QByteArray cookie;
+        const auto environment = signedIn(service, work.path(), &cookie);
+        QStringList items;
+        for (const auto &name : {u"one.png"_s, u"two.png"_s}) {
+            QImage picture(64, 48, QImage::Format_RGB32);
+            picture.fill(Qt::darkCyan);
+            QVERIFY(picture.save(work.filePath(name)));
+            items.append(work.filePath(name));
+        }
+        if (situation != u"images") {
+            QFile notes(work.filePath(u"notes.txt"_s));
+            QVERIFY(notes.open(QIODevice::WriteOnly));
+            notes.write("notes\n");
+            items = {notes.fileName()};
+        }
+        const auto [status, output] = run(
+            environment, items,
+            {std::nullopt, HeadlessShare::Destination{HeadlessShare::Destination::Kind::Tovi, {}}},
+            {}, [&](ShareComposeModel &) {
+                if (situation == u"signed out")
+                    service.call("POST", u"/api/dev/sign-out"_s, cookie);
+            });
+        QVERIFY2(status == exitCode, qPrintable(output));
+        const auto shares =
+            QDir(service.service().sharesDirectory()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        if (exitCode != 0) {
+            QCOMPARE(output.trimmed().split(u'\n').last(), expected);
+            QVERIFY(shares.isEmpty());
+            // The refused session is gone from the keychain.
+            QVERIFY(!environment->sessionStore().loadSession(environment->baseOrigin()));
+            return;
+        }
+        QCOMPARE(shares.size(), 1);
+        QFile record(service.service().sharesDirectory() + u'/' + shares.first() +
+                     u"/share.json"_s);
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        const auto share = QJsonDocument::fromJson(record.readAll()).object();
+        auto form = share.value("form"_L1).toString();
+        const auto files = share.value("files"_L1).toArray();
+        const auto upload =
+            files.isEmpty() ? QJsonObject() : files[0].toObject().value("upload"_L1).toObject();
+        if (!upload.isEmpty())
+            form += u" via "_s + upload.value("via"_L1).toString();
+        QCOMPARE(form, expected);
     }
 
     // Where --to sends the share, and what --list-destinations prints.
