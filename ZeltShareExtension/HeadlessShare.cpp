@@ -86,7 +86,9 @@ bool HeadlessShare::chooseDestination()
     auto &model = *m_model;
     if (!m_options.destination)
         return true;
-    const auto &[kind, value] = *m_options.destination;
+    // Named, not a structured binding: a lambda below captures the value.
+    const Destination::Kind kind = m_options.destination->kind;
+    const QString &value = m_options.destination->value;
     switch (kind) {
     case Destination::Kind::Tovi:
         model.setDestination(ShareDestination::tovi());
