@@ -23,7 +23,8 @@ HeadlessShare::HeadlessShare(ShareComposeModel &model, Options options, QTextStr
     connect(&model, &ShareComposeModel::uploadProgressChanged, this,
             &HeadlessShare::reportProgress);
     connect(&model, &ShareComposeModel::requestCompleted, this, [this] {
-        if (!m_done && m_model && m_model->sent()) {
+        const auto *current = m_model.data();
+        if (!m_done && current && current->sent()) {
             m_done = true;
             Q_EMIT finished(0);
         }
@@ -33,10 +34,12 @@ HeadlessShare::HeadlessShare(ShareComposeModel &model, Options options, QTextStr
 
 void HeadlessShare::reportProgress()
 {
-    if (!m_model || !m_model->uploadProgress())
+    const auto *model = m_model.data();
+    const auto progress = model ? model->uploadProgress() : std::nullopt;
+    if (!progress)
         return;
     // floor, as the sheet shows it
-    const int percent = int(*m_model->uploadProgress() * 100);
+    const int percent = int(*progress * 100);
     if (percent == m_lastPercent)
         return;
     m_lastPercent = percent;
