@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
+#include <QTemporaryDir>
 #include <QtGlobal>
 
 #include <cstddef>
@@ -67,5 +69,31 @@ void createApplication()
     qputenv("QT_QPA_PLATFORM", "offscreen");
     new Application(argc, argv);
 }
+
+// The input as a file, for the decoders that read files: one path in a temporary directory of
+// the run, rewritten for every input.
+class InputFile
+{
+public:
+    InputFile()
+    {
+        if (!m_directory.isValid())
+            fail("a temporary directory for the input");
+        m_path = m_directory.filePath(QStringLiteral("input"));
+    }
+
+    const QString &write(const uint8_t *data, size_t size) const
+    {
+        QFile file(m_path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            file.write(bytes(data, size)) != qint64(size))
+            fail("the input is written");
+        return m_path;
+    }
+
+private:
+    QTemporaryDir m_directory;
+    QString m_path;
+};
 
 } // namespace Fuzz

@@ -3,35 +3,25 @@
 #include "FuzzSupport.h"
 #include "media/AVVideoProbe.h"
 
-#include <QFile>
-#include <QTemporaryDir>
-
 #include <cmath>
 
 namespace {
 
-QString inputPath;
+const Fuzz::InputFile *input = nullptr;
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     Fuzz::quietQt();
-    static QTemporaryDir directory;
-    if (!directory.isValid())
-        Fuzz::fail("a temporary directory for the input");
-    inputPath = directory.filePath(QStringLiteral("input"));
+    static const Fuzz::InputFile file; // for the whole run, removed at exit
+    input = &file;
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    {
-        QFile file(inputPath);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-            file.write(Fuzz::bytes(data, size)) != qint64(size))
-            Fuzz::fail("the input is written");
-    }
+    const QString &inputPath = input->write(data, size);
     const auto video = AVVideoProbe::probe(inputPath);
     if (!video)
         return 0;
