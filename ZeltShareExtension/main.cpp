@@ -13,6 +13,7 @@
 #include <QIcon>
 #include <QNetworkProxyFactory>
 #include <QQuickStyle>
+#include <QQuickWindow>
 #include <QTextStream>
 #include <QtQml/qqmlextensionplugin.h>
 
@@ -192,6 +193,13 @@ int main(int argc, char *argv[])
 
     if (qEnvironmentVariableIsEmpty("QT_QUICK_CONTROLS_STYLE"))
         QQuickStyle::setStyle(u"Fusion"_s);
+    // The sheet is a small dialog that lives for one share: Qt Quick's software renderer draws
+    // it without loading the graphics driver stack (with Mesa, the driver and LLVM), which took
+    // most of its start-up. The views use nothing it lacks (no shader effects, no particles).
+    // QT_QUICK_BACKEND or QSG_RHI_BACKEND still choose another.
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND") &&
+        qEnvironmentVariableIsEmpty("QSG_RHI_BACKEND"))
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QGuiApplication::setWindowIcon(QIcon::fromTheme(u"app.zelt.ZeltShare"_s));
     ShareViewController controller;
     controller.setColorScheme(ShareViewController::desktopColorScheme());

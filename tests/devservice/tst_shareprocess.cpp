@@ -188,7 +188,6 @@ private Q_SLOTS:
         auto &environment = share.environment();
         environment.insert(u"DISPLAY"_s, display);
         environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
-        environment.insert(u"QT_QUICK_BACKEND"_s, u"software"_s);
         // The leak check at exit cannot stop the threads of an X11 Qt Quick process (its tracer
         // crashes); the sheet's leaks are checked by the suites that run it in process.
         environment.insert(u"ASAN_OPTIONS"_s,
