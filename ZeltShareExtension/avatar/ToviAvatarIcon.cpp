@@ -139,18 +139,8 @@ void ToviAvatarIcon::updateImplicitSize()
 
 void ToviAvatarIcon::setStore(ToviAvatarStore *store)
 {
-    if (m_store == store)
-        return;
-    disconnect(m_avatarConnection);
-    disconnect(m_imageConnection);
-    m_store = store;
-    if (store) {
-        m_avatarConnection =
-            connect(store, &ToviAvatarStore::avatarChanged, this, [this] { update(); });
-        m_imageConnection =
-            connect(store, &ToviAvatarStore::imageChanged, this, [this] { update(); });
-    }
-    update();
+    if (m_store.hold(store, this, [this] { update(); }))
+        update();
 }
 
 void ToviAvatarIcon::paint(QPainter *painter)
@@ -158,9 +148,8 @@ void ToviAvatarIcon::paint(QPainter *painter)
     const QRectF bounds = boundingRect();
     const QRectF box(bounds.center().x() - m_size / 2, bounds.center().y() - m_size / 2, m_size,
                      m_size);
-    if (m_store) {
-        ToviAvatarFacePainter::paint(*painter, box, m_shown, m_store->avatar().face,
-                                     m_store->image());
+    if (const auto *store = m_store.store()) {
+        ToviAvatarFacePainter::paint(*painter, box, m_shown, store->avatar().face, store->image());
     } else {
         ToviAvatarFacePainter::paint(*painter, box, m_shown, ToviAvatar::classic().face, {});
     }

@@ -51,7 +51,7 @@ public:
     qreal bleed() const { return m_size * bleedFraction; }
 
     // The store the face comes from: the process's store unless set (tests use their own).
-    ToviAvatarStore *store() const { return m_store; }
+    ToviAvatarStore *store() const { return m_store.store(); }
     void setStore(ToviAvatarStore *store);
 
     // What is drawn now, part-way through an animation or at rest.
@@ -76,9 +76,7 @@ private:
     QPointF m_look;
     QColor m_restColor = Qt::white;
     qreal m_size = 24;
-    QPointer<ToviAvatarStore> m_store;
-    QMetaObject::Connection m_avatarConnection;
-    QMetaObject::Connection m_imageConnection;
+    ToviAvatarStoreHold m_store;
     ToviAvatarFaceState m_shown;
     QVariantAnimation m_awakeAnimation;
     QVariantAnimation m_lookAnimation;

@@ -242,3 +242,20 @@ void ToviAvatarStore::finishDownload(const ToviAvatar &avatar, const HttpRespons
         writeCacheFile(*path, response.body);
     apply(avatar, std::move(image));
 }
+
+bool ToviAvatarStoreHold::hold(ToviAvatarStore *store, const QObject *context,
+                               const std::function<void()> &changed)
+{
+    if (m_store == store)
+        return false;
+    QObject::disconnect(m_avatarConnection);
+    QObject::disconnect(m_imageConnection);
+    m_store = store;
+    if (store) {
+        m_avatarConnection =
+            QObject::connect(store, &ToviAvatarStore::avatarChanged, context, changed);
+        m_imageConnection =
+            QObject::connect(store, &ToviAvatarStore::imageChanged, context, changed);
+    }
+    return true;
+}

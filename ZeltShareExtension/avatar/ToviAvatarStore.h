@@ -7,11 +7,13 @@
 #include <QImage>
 #include <QLatin1StringView>
 #include <QObject>
+#include <QPointer>
 #include <QSslConfiguration>
 #include <QString>
 #include <QUrl>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 // The avatar Tovi shows and its decoded face image: the built-in classic face until the service
@@ -83,4 +85,19 @@ private:
     int m_runningDownloads = 0;
     // Fired when the store goes away, so no download outlives it.
     RequestAbort m_downloadsAbort;
+};
+
+// An item's hold on the store it draws from: while it holds a store, every change of the store's
+// avatar or image calls changed(). The store may go first; the hold then gives nothing.
+class ToviAvatarStoreHold
+{
+public:
+    // Holds store (or none) instead of the one held before; false when it is the one held.
+    bool hold(ToviAvatarStore *store, const QObject *context, const std::function<void()> &changed);
+    ToviAvatarStore *store() const { return m_store; }
+
+private:
+    QPointer<ToviAvatarStore> m_store;
+    QMetaObject::Connection m_avatarConnection;
+    QMetaObject::Connection m_imageConnection;
 };

@@ -85,18 +85,8 @@ void ShareDestinationIcon::setDestination(const ShareDestination &destination)
 
 void ShareDestinationIcon::setStore(ToviAvatarStore *store)
 {
-    if (m_store == store)
-        return;
-    disconnect(m_avatarConnection);
-    disconnect(m_imageConnection);
-    m_store = store;
-    if (store) {
-        m_avatarConnection =
-            connect(store, &ToviAvatarStore::avatarChanged, this, [this] { update(); });
-        m_imageConnection =
-            connect(store, &ToviAvatarStore::imageChanged, this, [this] { update(); });
-    }
-    update();
+    if (m_store.hold(store, this, [this] { update(); }))
+        update();
 }
 
 void ShareDestinationIcon::paint(QPainter *painter)
@@ -104,8 +94,9 @@ void ShareDestinationIcon::paint(QPainter *painter)
     const QRectF bounds = boundingRect();
     const QRectF box(bounds.center().x() - m_size / 2, bounds.center().y() - m_size / 2, m_size,
                      m_size);
-    const ToviAvatar &avatar = m_store ? m_store->avatar() : ToviAvatar::classic();
-    const QImage image = m_store ? m_store->image() : QImage();
+    const auto *store = m_store.store();
+    const ToviAvatar &avatar = store ? store->avatar() : ToviAvatar::classic();
+    const QImage image = store ? store->image() : QImage();
     ShareDestinationIconPainter::paint(*painter, box, destination(),
                                        ApplicationColorScheme::current(), avatar, image);
 }

@@ -56,7 +56,5 @@ private:
     bool m_tovi = true;
     ShareDestinationThread m_thread;
     qreal m_size = 24;
-    QPointer<ToviAvatarStore> m_store;
-    QMetaObject::Connection m_avatarConnection;
-    QMetaObject::Connection m_imageConnection;
+    ToviAvatarStoreHold m_store;
 };
