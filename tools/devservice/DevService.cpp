@@ -157,20 +157,24 @@ public:
         });
     }
 
-    // The whole body when it has at most limit bytes.
-    std::optional<QByteArray> readAll(qint64 limit, bool *tooLarge)
+    // The whole body when it has at most limit bytes. A longer one is answered with 413 and
+    // tooLargeMessage; a connection that failed first is not answered.
+    std::optional<QByteArray> readAll(qint64 limit, httplib::Response &response,
+                                      const QString &tooLargeMessage)
     {
         QByteArray data;
-        *tooLarge = false;
+        bool tooLarge = false;
         const bool ok = read([&](const char *bytes, size_t length) {
-            if (*tooLarge || data.size() + qint64(length) > limit) {
-                *tooLarge = true;
+            if (tooLarge || data.size() + qint64(length) > limit) {
+                tooLarge = true;
                 data.clear();
                 return;
             }
             data.append(bytes, qsizetype(length));
         });
-        if (!ok || *tooLarge)
+        if (tooLarge)
+            fail(response, 413, tooLargeMessage);
+        if (!ok || tooLarge)
             return std::nullopt;
         return data;
     }
@@ -516,13 +520,10 @@ void DevService::Private::nativeShare(const httplib::Request &request, httplib::
     const auto auth = authenticate(request, response);
     if (!auth)
         return;
-    bool tooLarge = false;
-    const auto data = body.readAll(maximumShareBody, &tooLarge);
-    if (!data) {
-        if (tooLarge)
-            fail(response, 413, u"This share is too large to send."_s);
+    const auto data =
+        body.readAll(maximumShareBody, response, u"This share is too large to send."_s);
+    if (!data)
         return;
-    }
     const auto object = parseObject(*data);
     if (!object) {
         fail(response, 400, u"The share could not be read."_s);
@@ -868,13 +869,9 @@ void DevService::Private::internalApp(const httplib::Request &request, httplib::
     const auto auth = authenticate(request, response);
     if (!auth)
         return;
-    bool tooLarge = false;
-    const auto data = body.readAll(maximumSmallBody, &tooLarge);
-    if (!data) {
-        if (tooLarge)
-            fail(response, 413, u"The call is too large."_s);
+    const auto data = body.readAll(maximumSmallBody, response, u"The call is too large."_s);
+    if (!data)
         return;
-    }
     const auto envelope = parseObject(*data);
     const auto params = envelope ? envelope->value(u"params"_s) : QJsonValue();
     if (!envelope || !envelope->value(u"method"_s).isString() ||
@@ -948,13 +945,9 @@ void DevService::Private::signIn(const httplib::Request &request, httplib::Respo
                                  const httplib::ContentReader &reader)
 {
     RequestBody body(reader);
-    bool tooLarge = false;
-    const auto data = body.readAll(maximumSmallBody, &tooLarge);
-    if (!data) {
-        if (tooLarge)
-            fail(response, 413, u"The sign-in is too large."_s);
+    const auto data = body.readAll(maximumSmallBody, response, u"The sign-in is too large."_s);
+    if (!data)
         return;
-    }
     const auto origin = header(request, "Origin");
     if (!origin.isEmpty() && !isOwnOrigin(origin)) {
         fail(response, 403, u"This request came from another site."_s);
@@ -1013,13 +1006,9 @@ void DevService::Private::registerPasskey(const httplib::Request &request,
     const auto auth = authenticate(request, response);
     if (!auth)
         return;
-    bool tooLarge = false;
-    const auto data = body.readAll(maximumSmallBody, &tooLarge);
-    if (!data) {
-        if (tooLarge)
-            fail(response, 413, u"The passkey is too large."_s);
+    const auto data = body.readAll(maximumSmallBody, response, u"The passkey is too large."_s);
+    if (!data)
         return;
-    }
     const auto object = parseObject(*data).value_or(QJsonObject());
     const auto credentialID = Base64Url::decode(object.value(u"credentialID"_s).toString());
     const auto publicKey = Base64Url::decode(object.value(u"publicKey"_s).toString());
