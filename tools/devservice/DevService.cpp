@@ -211,6 +211,10 @@ struct DevService::Private
                      const httplib::ContentReader &reader);
     void prepareUpload(const httplib::Request &request, httplib::Response &response,
                        const SessionRegistry::Authentication &auth, const QJsonObject &body);
+    std::optional<ShareStore::Share> beginShare(httplib::Response &response,
+                                                const SessionRegistry::Authentication &auth,
+                                                const QJsonObject &body, const QString &form);
+    ShareStore::Result storeShare(httplib::Response &response, const ShareStore::Share &share);
     void submitInline(httplib::Response &response, const SessionRegistry::Authentication &auth,
                       const QJsonObject &body);
     void submitUploaded(httplib::Response &response, const SessionRegistry::Authentication &auth,
@@ -587,24 +591,9 @@ void DevService::Private::submitInline(httplib::Response &response,
         fail(response, 400, u"The share has no message or no valid share ID."_s);
         return;
     }
-    const auto target = destination(body, response);
-    if (!target)
+    auto share = beginShare(response, auth, body, u"inline"_s);
+    if (!share)
         return;
-    if (const auto found = shares.existing(shareID, auth.userID)) {
-        if (*found == ShareStore::Result::Replayed)
-            reply(response, 200, {{u"ok"_s, true}});
-        else
-            fail(response, 409, u"This share ID belongs to another share."_s);
-        return;
-    }
-
-    ShareStore::Share share;
-    share.shareID = shareID;
-    share.userID = auth.userID;
-    share.message = message.toString();
-    share.destination = *target;
-    share.form = u"inline"_s;
-    share.receivedAt = QDateTime::currentDateTimeUtc();
     const auto images = body.value(u"images"_s);
     if (!images.isUndefined() && !images.isNull()) {
         if (!images.isArray()) {
@@ -629,22 +618,10 @@ void DevService::Private::submitInline(httplib::Response &response,
             file.mediaType = mediaType.toString();
             file.data = std::move(decoded.decoded);
             file.sizeBytes = file.data.size();
-            share.files.append(file);
+            share->files.append(file);
         }
     }
-    QString error;
-    switch (shares.store(share, &error)) {
-    case ShareStore::Result::Stored:
-    case ShareStore::Result::Replayed:
-        reply(response, 200, {{u"ok"_s, true}});
-        return;
-    case ShareStore::Result::Conflict:
-        fail(response, 409, u"This share ID belongs to another share."_s);
-        return;
-    case ShareStore::Result::Failed:
-        break;
-    }
-    fail(response, 500, error);
+    storeShare(response, *share);
 }
 
 void DevService::Private::submitUploaded(httplib::Response &response,
@@ -658,16 +635,9 @@ void DevService::Private::submitUploaded(httplib::Response &response,
         fail(response, 400, u"The share has no message, files or valid share ID."_s);
         return;
     }
-    const auto target = destination(body, response);
-    if (!target)
+    auto share = beginShare(response, auth, body, u"uploaded"_s);
+    if (!share)
         return;
-    if (const auto found = shares.existing(shareID, auth.userID)) {
-        if (*found == ShareStore::Result::Replayed)
-            reply(response, 200, {{u"ok"_s, true}});
-        else
-            fail(response, 409, u"This share ID belongs to another share."_s);
-        return;
-    }
 
     QList<std::pair<QString, qint64>> wanted;
     QList<QJsonObject> entries;
@@ -696,13 +666,6 @@ void DevService::Private::submitUploaded(httplib::Response &response,
         return;
     }
 
-    ShareStore::Share share;
-    share.shareID = shareID;
-    share.userID = auth.userID;
-    share.message = message.toString();
-    share.destination = *target;
-    share.form = u"uploaded"_s;
-    share.receivedAt = QDateTime::currentDateTimeUtc();
     QStringList uploadIDs;
     for (qsizetype i = 0; i < claimed->size(); ++i) {
         const auto &upload = claimed->at(i);
@@ -721,26 +684,59 @@ void DevService::Private::submitUploaded(httplib::Response &response,
         file.details.insert(u"sha256"_s, QString::fromLatin1(upload.sha256.toHex()));
         if (entry.value(u"video"_s).isObject())
             file.details.insert(u"video"_s, entry.value(u"video"_s));
-        share.files.append(file);
+        share->files.append(file);
         uploadIDs.append(upload.uploadID);
     }
-    const auto result = shares.store(share, &error);
-    if (result == ShareStore::Result::Stored)
+    if (storeShare(response, *share) == ShareStore::Result::Stored)
         uploads.forget(uploadIDs);
     else
         uploads.release(uploadIDs);
+}
+
+std::optional<ShareStore::Share>
+DevService::Private::beginShare(httplib::Response &response,
+                                const SessionRegistry::Authentication &auth,
+                                const QJsonObject &body, const QString &form)
+{
+    const auto target = destination(body, response);
+    if (!target)
+        return std::nullopt;
+    const auto shareID = body.value(u"shareID"_s).toString();
+    if (const auto found = shares.existing(shareID, auth.userID)) {
+        if (*found == ShareStore::Result::Replayed)
+            reply(response, 200, {{u"ok"_s, true}});
+        else
+            fail(response, 409, u"This share ID belongs to another share."_s);
+        return std::nullopt;
+    }
+    ShareStore::Share share;
+    share.shareID = shareID;
+    share.userID = auth.userID;
+    share.message = body.value(u"message"_s).toString();
+    share.destination = *target;
+    share.form = form;
+    share.receivedAt = QDateTime::currentDateTimeUtc();
+    return share;
+}
+
+ShareStore::Result DevService::Private::storeShare(httplib::Response &response,
+                                                   const ShareStore::Share &share)
+{
+    QString error;
+    const auto result = shares.store(share, &error);
     switch (result) {
     case ShareStore::Result::Stored:
     case ShareStore::Result::Replayed:
         reply(response, 200, {{u"ok"_s, true}});
-        return;
+        break;
     case ShareStore::Result::Conflict:
         fail(response, 409, u"This share ID belongs to another share."_s);
-        return;
+        break;
     case ShareStore::Result::Failed:
+        fail(response, 500, error);
         break;
     }
-    fail(response, 500, error);
+    return result;
 }
 
 void DevService::Private::receiveUpload(httplib::Response &response, RequestBody &body,
