@@ -131,6 +131,25 @@ bool isShareID(const QString &text)
 
 // The body of one request. It is always read to its end, also when the answer is an error,
 // so the client sees that answer instead of a connection cut in the middle of its upload.
+// True for a valid upload URL; otherwise answers why it is not.
+bool answerUrlCheck(httplib::Response &response, UploadStorage::UrlCheck check)
+{
+    switch (check) {
+    case UploadStorage::UrlCheck::Valid:
+        return true;
+    case UploadStorage::UrlCheck::BadSignature:
+        fail(response, 403, u"This upload URL is not signed by the service."_s);
+        break;
+    case UploadStorage::UrlCheck::Expired:
+        fail(response, 403, u"This upload URL has expired."_s);
+        break;
+    case UploadStorage::UrlCheck::Unknown:
+        fail(response, 404, u"This upload is no longer open."_s);
+        break;
+    }
+    return false;
+}
+
 class RequestBody
 {
 public:
@@ -777,20 +796,11 @@ void DevService::Private::storagePut(const httplib::Request &request, httplib::R
         return;
     }
     const auto uploadID = QString::fromStdString(request.matches[1].str());
-    switch (uploads.check(uploadID, QString::fromStdString(request.get_param_value("expires")),
-                          QString::fromStdString(request.get_param_value("signature")), now())) {
-    case UploadStorage::UrlCheck::Valid:
-        break;
-    case UploadStorage::UrlCheck::BadSignature:
-        fail(response, 403, u"This upload URL is not signed by the service."_s);
+    const auto check =
+        uploads.check(uploadID, QString::fromStdString(request.get_param_value("expires")),
+                      QString::fromStdString(request.get_param_value("signature")), now());
+    if (!answerUrlCheck(response, check))
         return;
-    case UploadStorage::UrlCheck::Expired:
-        fail(response, 403, u"This upload URL has expired."_s);
-        return;
-    case UploadStorage::UrlCheck::Unknown:
-        fail(response, 404, u"This upload is no longer open."_s);
-        return;
-    }
     receiveUpload(response, body, uploadID, u"direct"_s, {}, std::nullopt);
 }
 
@@ -836,21 +846,11 @@ void DevService::Private::uploadProxy(const httplib::Request &request, httplib::
 
     const auto uploadID = path.captured(1);
     UploadStorage::Upload upload;
-    switch (uploads.check(uploadID, query.queryItemValue(u"expires"_s),
-                          query.queryItemValue(u"signature"_s, QUrl::FullyDecoded), now(),
-                          &upload)) {
-    case UploadStorage::UrlCheck::Valid:
-        break;
-    case UploadStorage::UrlCheck::BadSignature:
-        fail(response, 403, u"This upload URL is not signed by the service."_s);
+    const auto check =
+        uploads.check(uploadID, query.queryItemValue(u"expires"_s),
+                      query.queryItemValue(u"signature"_s, QUrl::FullyDecoded), now(), &upload);
+    if (!answerUrlCheck(response, check))
         return;
-    case UploadStorage::UrlCheck::Expired:
-        fail(response, 403, u"This upload URL has expired."_s);
-        return;
-    case UploadStorage::UrlCheck::Unknown:
-        fail(response, 404, u"This upload is no longer open."_s);
-        return;
-    }
     if (upload.userID != auth->userID) {
         fail(response, 403, u"This upload belongs to another account."_s);
         return;
