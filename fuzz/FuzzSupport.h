@@ -82,6 +82,13 @@ public:
         m_path = m_directory.filePath(QStringLiteral("input"));
     }
 
+    // The one input file of the run, removed at exit.
+    static const InputFile &forRun()
+    {
+        static const InputFile file;
+        return file;
+    }
+
     const QString &write(const uint8_t *data, size_t size) const
     {
         QFile file(m_path);

@@ -5,23 +5,15 @@
 
 #include <algorithm>
 
-namespace {
-
-const Fuzz::InputFile *input = nullptr;
-
-} // namespace
-
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     Fuzz::quietQt();
-    static const Fuzz::InputFile file; // for the whole run, removed at exit
-    input = &file;
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QString &inputPath = input->write(data, size);
+    const QString &inputPath = Fuzz::InputFile::forRun().write(data, size);
     // Lower bounds than the sheet's keep a run at many inputs a second; the ceiling is the
     // same check, only closer.
     ImagePreparationLimits limits;
