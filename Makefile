@@ -2,7 +2,7 @@
 PRESET ?= dev
 BUILD_DIR := build/$(PRESET)
 
-.PHONY: all deps configure build test run serve format format-check clean bench-image \
+.PHONY: all deps configure build test run serve format format-check clean bench bench-image \
         bench-startup install fuzz-build fuzz fuzz-smoke
 
 all: build
@@ -59,6 +59,17 @@ bench-startup: deps
 	cmake --preset $(BENCH_PRESET)
 	cmake --build --preset $(BENCH_PRESET) --target zelt-share zelt-minimal-window
 	bench/startup/run build/$(BENCH_PRESET)
+
+# Every benchmark in one table, each against its peer in the same run: image preparation, the
+# upload of 1 GiB against curl, the inline body's base64, the intake copy against cp and the
+# start-up; not part of `make test`. BENCH_RUNS sets the runs of every measurement. Exits
+# nonzero when a target is missed, after the table.
+BENCH_TARGETS := zelt-prepare-image zelt-share zelt-minimal-window zelt-upload-file \
+                 zelt-discard-server zelt-inline-body zelt-intake-copy
+bench: deps
+	cmake --preset $(BENCH_PRESET)
+	cmake --build --preset $(BENCH_PRESET) --target $(BENCH_TARGETS)
+	bench/run build/$(BENCH_PRESET) build/bench
 
 format:
 	./scripts/check-format --fix
