@@ -5,6 +5,7 @@
 #include "ServiceClient.h"
 #include "ServiceError.h"
 #include "SessionHolder.h"
+#include "StorageUpload.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -115,26 +116,20 @@ QCoro::Task<> FileUploadPipeline::uploadFile(QPointer<SessionHolder> holder, Sha
     std::optional<int> directStatus;
     if (!usesProxyOnly(holder->baseOrigin())) {
         // The storage URL carries its own authorisation: no cookie, no origin, no Accept.
-        QNetworkRequest request(uploadURL);
-        request.setTransferTimeout(int(environment->timeouts().upload.count()));
-        request.setHeader(QNetworkRequest::ContentTypeHeader, file.mediaType.toUtf8());
-        request.setHeader(QNetworkRequest::UserAgentHeader, HttpTransfer::userAgent());
-        request.setSslConfiguration(environment->sslConfiguration());
-        HttpTransfer::Request direct;
-        direct.request = request;
-        direct.method = "PUT";
-        direct.bodyFile = localPath(file);
-        direct.uploadProgress = sentBytes(onProgress);
+        StorageUpload::Request direct;
+        direct.url = uploadURL;
+        direct.filePath = localPath(file);
+        direct.contentType = file.mediaType.toUtf8();
+        direct.tls = environment->sslConfiguration();
+        direct.idleTimeout = environment->timeouts().upload;
+        direct.onProgress = onProgress;
         try {
-            const auto response = co_await HttpTransfer::run(std::move(direct));
-            if (!response.statusCode) {
-                reason = UploadReason::DirectNetworkError;
-            } else if (*response.statusCode >= 200 && *response.statusCode <= 299) {
+            auto uploading = StorageUpload::run(std::move(direct));
+            const int status = co_await std::move(uploading);
+            if (status >= 200 && status <= 299)
                 co_return;
-            } else {
-                reason = UploadReason::DirectHttpError;
-                directStatus = *response.statusCode;
-            }
+            reason = UploadReason::DirectHttpError;
+            directStatus = status;
         } catch (const TransportError &) {
             reason = UploadReason::DirectNetworkError;
         }

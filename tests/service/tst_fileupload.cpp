@@ -10,6 +10,8 @@
 #include <QScopeGuard>
 #include <QTest>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 Q_DECLARE_METATYPE(std::optional<QString>)
@@ -221,6 +223,38 @@ private Q_SLOTS:
         QVERIFY(request.headerValues("x-zelt-direct-upload-status").isEmpty());
         QCOMPARE(request.header("Origin"), "https://acme.zelt.team"_ba);
         QCOMPARE(request.body, "png-bytes"_ba);
+    }
+
+    // The storage URL is reached through the system's HTTP proxy too, tunnelled, with the
+    // whole body and its own running total.
+    void directUploadThroughTheSystemProxy()
+    {
+        ServiceFixture fixture;
+        TestConnectProxy proxy(fixture.server().origin().port());
+        QVERIFY(proxy.listen());
+        QNetworkProxy::setApplicationProxy(
+            QNetworkProxy(QNetworkProxy::HttpProxy, u"127.0.0.1"_s, proxy.port()));
+        const auto restore = qScopeGuard([] { QNetworkProxy::setApplicationProxy({}); });
+        fixture.server().enqueue(ScriptedResponse{204, {}, {}, false, false});
+
+        const QByteArray contents(200 * 1024 + 7, 'z');
+        const auto file = sharedFile(fixture, "notes.txt", "text/plain", contents);
+        QList<qint64> progress;
+        const auto result = TaskResult<bool>::wait(uploaded(FileUploadPipeline::uploadFile(
+            fixture.holder(), file, QUrl(u"https://acme.zelt.team/storage/obj?sig=a%2Fb"_s),
+            [&progress](qint64 sent) { progress.append(sent); })));
+        QVERIFY2(result.value, qPrintable(userFacingMessage(result.error)));
+
+        QCOMPARE(proxy.tunnels(), QList<QByteArray>{"acme.zelt.team:443"});
+        QCOMPARE(fixture.server().requests().size(), 1);
+        const auto &request = fixture.server().requests().first();
+        QCOMPARE(request.method, "PUT"_ba);
+        QCOMPARE(request.target, "/storage/obj?sig=a%2Fb"_ba);
+        QCOMPARE(request.header("Host"), "acme.zelt.team"_ba);
+        QCOMPARE(request.header("Content-Type"), "text/plain"_ba);
+        QCOMPARE(request.body, contents);
+        QVERIFY(std::is_sorted(progress.cbegin(), progress.cend()));
+        QCOMPARE(progress.last(), contents.size());
     }
 
     void proxyFailures_data()
