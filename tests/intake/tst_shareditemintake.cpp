@@ -7,12 +7,17 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QHash>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThreadPool>
 
+#include <cerrno>
+#include <cstring>
 #include <optional>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -563,6 +568,53 @@ private Q_SLOTS:
         QVERIFY(!sink.files);
         QVERIFY(!sink.hasSharedItems);
         QCOMPARE(sink.messageText, u"typed"_s);
+    }
+
+    // The disk fills up while a file is copied in: the intake stops with the loading error,
+    // the half-made copy (or prepared JPEG) is gone, the copies made before it are whole, and
+    // the originals are as they were. The sheet's directory lies on a small tmpfs of its own,
+    // which only root can mount.
+    void diskFullWhileCopying_data()
+    {
+        QTest::addColumn<QString>("large");
+        QTest::newRow("file") << u"large.bin"_s;
+        QTest::newRow("image re-encoded first") << u"noise.png"_s;
+    }
+
+    void diskFullWhileCopying()
+    {
+        QFETCH(QString, large);
+        if (::geteuid() != 0)
+            QSKIP("needs root to mount a small tmpfs");
+        QTemporaryDir small;
+        const QByteArray mountPoint = QFile::encodeName(small.path());
+        if (::mount("zelt-test", mountPoint.constData(), "tmpfs", MS_NOSUID | MS_NODEV,
+                    "size=256k,mode=0700") != 0)
+            QSKIP(
+                qPrintable(u"cannot mount a tmpfs: "_s + QString::fromLocal8Bit(strerror(errno))));
+        const auto unmount =
+            qScopeGuard([&mountPoint] { ::umount2(mountPoint.constData(), MNT_DETACH); });
+        write(u"large.bin"_s, unknownBytes().repeated(16 * 1024));
+        write(u"noise.png"_s, TestImages::noiseImage(1200, 900));
+        const QByteArray original = contents(m_files.filePath(large));
+        QVERIFY(original.size() > 1024 * 1024);
+
+        const QString sheet = small.filePath(u"ZeltShare-1"_s);
+        const auto context =
+            ExtensionContext::fromCommandLine({u"notes.txt"_s, large}, nullptr, m_files.path());
+        const RecordingSink sink = runIntake(context.get(), sheet);
+
+        QCOMPARE(sink.errorMessage, std::optional(IntakeText::couldNotLoad()));
+        QVERIFY(!sink.loading);
+        QVERIFY(!sink.hasSharedItems);
+        QVERIFY(!sink.files);
+        QVERIFY(sink.previews.isEmpty());
+        const QStringList left = filesIn(sheet);
+        QCOMPARE(left.size(), 1);
+        QVERIFY(left.first().endsWith(u"/notes.txt"_s));
+        QCOMPARE(contents(sheet + u'/' + left.first()), "hello notes\n"_ba);
+        QCOMPARE(contents(m_files.filePath(large)), original);
+        QCOMPARE(contents(m_files.filePath(u"notes.txt"_s)), "hello notes\n"_ba);
     }
 
     void standardInput_data()
