@@ -398,10 +398,14 @@ private Q_SLOTS:
 
         fixture.server().setReset({}, 0);
         fixture.server().clearRequests();
+        QSignalSpy completed(&model, &ShareComposeModel::requestCompleted);
         model.send();
         QTRY_VERIFY_WITH_TIMEOUT(model.sent(), slow);
         QCOMPARE(fixture.server().requests()[1].body.size(), size); // the direct upload
         QVERIFY(!model.errorMessage());
+        // Only a delivered share takes its copies away.
+        QTRY_COMPARE_WITH_TIMEOUT(completed.size(), 1, slow);
+        QVERIFY(!QFileInfo::exists(model.temporaryDirectory()));
     }
 
     // The service refuses the share for lack of a sudo session; without a window for the
