@@ -131,6 +131,28 @@ uint modeOf(const QString &path)
     return status.st_mode & 0777;
 }
 
+// A 256 KiB tmpfs of the test's own, for a disk that fills up; only root can mount one.
+struct SmallFilesystem
+{
+    QTemporaryDir directory;
+    QString error; // why there is none
+
+    SmallFilesystem()
+    {
+        if (::geteuid() != 0) {
+            error = u"needs root to mount a small tmpfs"_s;
+        } else if (::mount("zelt-test", QFile::encodeName(directory.path()).constData(), "tmpfs",
+                           MS_NOSUID | MS_NODEV, "size=256k,mode=0700") != 0) {
+            error = u"cannot mount a tmpfs: "_s + QString::fromLocal8Bit(strerror(errno));
+        }
+    }
+    ~SmallFilesystem()
+    {
+        if (error.isEmpty())
+            ::umount2(QFile::encodeName(directory.path()).constData(), MNT_DETACH);
+    }
+};
+
 // Kept out of the test class: raw strings holding "//" confuse moc's scanner there.
 const QString pageJSON =
     uR"({"url":"https://example.com/a","title":"Example","selection":"one\ntwo"})"_s;
@@ -584,22 +606,15 @@ private Q_SLOTS:
     void diskFullWhileCopying()
     {
         QFETCH(QString, large);
-        if (::geteuid() != 0)
-            QSKIP("needs root to mount a small tmpfs");
-        QTemporaryDir small;
-        const QByteArray mountPoint = QFile::encodeName(small.path());
-        if (::mount("zelt-test", mountPoint.constData(), "tmpfs", MS_NOSUID | MS_NODEV,
-                    "size=256k,mode=0700") != 0)
-            QSKIP(
-                qPrintable(u"cannot mount a tmpfs: "_s + QString::fromLocal8Bit(strerror(errno))));
-        const auto unmount =
-            qScopeGuard([&mountPoint] { ::umount2(mountPoint.constData(), MNT_DETACH); });
+        SmallFilesystem small;
+        if (!small.error.isEmpty())
+            QSKIP(qPrintable(small.error));
         write(u"large.bin"_s, unknownBytes().repeated(16 * 1024));
         write(u"noise.png"_s, TestImages::noiseImage(1200, 900));
         const QByteArray original = contents(m_files.filePath(large));
         QVERIFY(original.size() > 1024 * 1024);
 
-        const QString sheet = small.filePath(u"ZeltShare-1"_s);
+        const QString sheet = small.directory.filePath(u"ZeltShare-1"_s);
         const auto context =
             ExtensionContext::fromCommandLine({u"notes.txt"_s, large}, nullptr, m_files.path());
         const RecordingSink sink = runIntake(context.get(), sheet);
@@ -615,6 +630,28 @@ private Q_SLOTS:
         QCOMPARE(contents(sheet + u'/' + left.first()), "hello notes\n"_ba);
         QCOMPARE(contents(m_files.filePath(large)), original);
         QCOMPARE(contents(m_files.filePath(u"notes.txt"_s)), "hello notes\n"_ba);
+    }
+
+    // Standard input is spooled to disk before the intake sees it; when the disk fills up the
+    // share stops before it starts, and the half-written spool is gone.
+    void diskFullWhileSpoolingStandardInput()
+    {
+        SmallFilesystem small;
+        if (!small.error.isEmpty())
+            QSKIP(qPrintable(small.error));
+        const QByteArray cache = qgetenv("XDG_CACHE_HOME");
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(small.directory.path()));
+        const auto restore = qScopeGuard([&cache] { qputenv("XDG_CACHE_HOME", cache); });
+        QByteArray input = unknownBytes().repeated(16 * 1024);
+        QBuffer buffer(&input);
+        buffer.open(QIODevice::ReadOnly);
+        try {
+            ExtensionContext::fromCommandLine({u"-"_s}, &buffer, m_files.path());
+            QFAIL("a spool that did not fit was taken");
+        } catch (const CommandLineError &error) {
+            QCOMPARE(error.message(), u"The standard input could not be read."_s);
+        }
+        QCOMPARE(filesIn(small.directory.path()), QStringList());
     }
 
     void standardInput_data()
