@@ -358,6 +358,56 @@ private Q_SLOTS:
         QCOMPARE(ShareComposeModel::loadLastDestination()->threadID(), std::optional(u"t1"_s));
     }
 
+    // Every connection to the storage and the proxy is cut half-way through the body: the send
+    // ends with the network's own error, nothing is submitted, and the files and their copies
+    // stay for another try, which delivers them whole.
+    void connectionResetMidUpload()
+    {
+        ServiceFixture fixture;
+        signIn(fixture);
+        const QString storage = fixture.server().origin().toString() + u"/storage/"_s;
+        fixture.server().setHandler([storage](const RecordedRequest &request) {
+            if (request.target.endsWith("/destinations"))
+                return ScriptedResponse::json(200, destinations(true, {}));
+            if (request.target.startsWith("/storage/") || request.target.endsWith("/upload-proxy"))
+                return ScriptedResponse{204, {}, {}, false, false};
+            if (json(request.body).value("action"_L1).toString() == u"prepare-upload"_s)
+                return ScriptedResponse::json(
+                    200, QJsonDocument(QJsonObject{{"uploadID"_L1, u"up"_s},
+                                                   {"uploadURL"_L1, storage + u"obj"_s}})
+                             .toJson());
+            return ScriptedResponse::json(200, R"({"ok":true})");
+        });
+        const auto cutsUploads = [](const RecordedRequest &head) { return head.method == "PUT"; };
+        fixture.server().setReset(cutsUploads, 64 * 1024);
+        constexpr qint64 size = 2 * 1024 * 1024;
+        ShareComposeModel model(fixture.holder()->environment(),
+                                loader({{{u"big.bin"_s, size}}, false, {}}));
+        QTRY_VERIFY_WITH_TIMEOUT(model.canSend(), slow);
+        const auto copy = model.files().first().fileURL.toLocalFile();
+        model.send();
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isSending(), slow);
+
+        QVERIFY(!model.sent());
+        QCOMPARE(model.errorMessage(), std::optional(u"Connection closed"_s));
+        QVERIFY(!model.uploadProgress());
+        QVERIFY(model.canSend());
+        for (const auto &request : fixture.server().requests())
+            QVERIFY2(!json(request.body).contains("files"_L1), "a submission after a failure");
+        QCOMPARE(QFileInfo(copy).size(), size);
+
+        fixture.server().setReset({}, 0);
+        fixture.server().clearRequests();
+        QSignalSpy completed(&model, &ShareComposeModel::requestCompleted);
+        model.send();
+        QTRY_VERIFY_WITH_TIMEOUT(model.sent(), slow);
+        QCOMPARE(fixture.server().requests()[1].body.size(), size); // the direct upload
+        QVERIFY(!model.errorMessage());
+        // Only a delivered share takes its copies away.
+        QTRY_COMPARE_WITH_TIMEOUT(completed.size(), 1, slow);
+        QVERIFY(!QFileInfo::exists(model.temporaryDirectory()));
+    }
+
     // The service refuses the share for lack of a sudo session; without a window for the
     // prompt the step is handed to the main application.
     void stepUpWithoutWindowHandsOff()

@@ -9,11 +9,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <optional>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -28,7 +30,9 @@ constexpr int slow = 60000;
 class InstalledShare
 {
 public:
-    explicit InstalledShare(DevServiceFixture &service)
+    // With a bus address the session lives in the desktop keyring reached over that bus (when
+    // there is one), else in the file store and the process has no bus.
+    explicit InstalledShare(DevServiceFixture &service, const QString &busAddress = {})
         : m_service(service)
         , m_prefix(QCoreApplication::applicationDirPath() + u"/zelt-share-XXXXXX"_s)
     {
@@ -47,12 +51,13 @@ public:
         for (const auto &certificate : service.ssl().caCertificates())
             ca.write(certificate.toPem());
         ca.close();
-        const QJsonObject bundle{{u"ZeltAppGroupIdentifier"_s, u"app.zelt.shared"_s},
-                                 {u"ZeltKeychainAccessGroup"_s, u"app.zelt.shared"_s},
-                                 {u"ZeltKeychainBackend"_s, u"file"_s},
-                                 {u"ZeltOrbBuildThreadID"_s, u"dev"_s},
-                                 {u"ZeltDevBaseOrigin"_s, service.origin()},
-                                 {u"ZeltDevCertificateAuthorities"_s, ca.fileName()}};
+        const QJsonObject bundle{
+            {u"ZeltAppGroupIdentifier"_s, u"app.zelt.shared"_s},
+            {u"ZeltKeychainAccessGroup"_s, u"app.zelt.shared"_s},
+            {u"ZeltKeychainBackend"_s, busAddress.isEmpty() ? u"file"_s : u"secret-service"_s},
+            {u"ZeltOrbBuildThreadID"_s, u"dev"_s},
+            {u"ZeltDevBaseOrigin"_s, service.origin()},
+            {u"ZeltDevCertificateAuthorities"_s, ca.fileName()}};
         QFile configuration(path(u"share/zelt/ZeltShareExtension.json"_s));
         configuration.open(QIODevice::WriteOnly);
         configuration.write(QJsonDocument(bundle).toJson());
@@ -67,16 +72,29 @@ public:
         m_environment.insert(u"XDG_CONFIG_HOME"_s, path(u"config"_s));
         m_environment.insert(u"XDG_CACHE_HOME"_s, path(u"cache"_s));
         m_environment.insert(u"XDG_RUNTIME_DIR"_s, path(u"runtime"_s));
-        // No bus: nothing reaches the desktop of whoever runs the tests.
-        m_environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, u"unix:path=/nonexistent"_s);
+        // No bus but the test's own: nothing reaches the desktop of whoever runs the tests.
+        m_environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s,
+                             busAddress.isEmpty() ? u"unix:path=/nonexistent"_s : busAddress);
         m_environment.remove(u"WAYLAND_DISPLAY"_s);
 
-        NativeSharedSession session;
-        session.baseOrigin = service.origin();
-        session.cookieName = u"zelt_session"_s;
-        session.cookieValue = QString::fromLatin1(service.signIn());
-        FileSessionKeychain keychain(path(u"data/app.zelt.keychain"_s), u"app.zelt.shared"_s);
-        keychain.store(session.fingerprint(), session.toJson());
+        const auto cookie = service.signIn();
+        if (busAddress.isEmpty()) {
+            NativeSharedSession session;
+            session.baseOrigin = service.origin();
+            session.cookieName = u"zelt_session"_s;
+            session.cookieValue = QString::fromLatin1(cookie);
+            FileSessionKeychain keychain(path(u"data/app.zelt.keychain"_s), u"app.zelt.shared"_s);
+            keychain.store(session.fingerprint(), session.toJson());
+            return;
+        }
+        // Stored as the main application does; fails where there is no keyring.
+        QProcess write;
+        write.setProcessEnvironment(m_environment);
+        write.start(QCoreApplication::applicationDirPath() + u"/zelt-devservice"_s,
+                    {u"session"_s, u"write"_s, u"--bundle"_s, configuration.fileName(),
+                     u"--origin"_s, service.origin(), u"--cookie"_s,
+                     u"zelt_session="_s + QString::fromLatin1(cookie)});
+        write.waitForFinished(slow);
     }
 
     QString path(const QString &name) const { return m_prefix.filePath(name); }
@@ -113,6 +131,101 @@ private:
     DevServiceFixture &m_service;
     QTemporaryDir m_prefix;
     QProcessEnvironment m_environment;
+};
+
+// A session bus of the test's own on which nothing is started by activation (so no password
+// prompt can ever appear), with a keyring daemon when asked: its login collection is created
+// unlocked and can be locked.
+class PrivateBus
+{
+public:
+    explicit PrivateBus(bool keyring)
+    {
+        for (const auto &name : {u"runtime"_s, u"data"_s, u"home"_s})
+            QDir().mkpath(m_dir.filePath(name));
+        QFile::setPermissions(m_dir.filePath(u"runtime"_s),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile configuration(m_dir.filePath(u"bus.conf"_s));
+        configuration.open(QIODevice::WriteOnly);
+        configuration.write("<busconfig><type>session</type><listen>unix:path=" +
+                            QFile::encodeName(m_dir.filePath(u"bus"_s)) +
+                            "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                            "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                            "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>"
+                            "</busconfig>\n");
+        configuration.close();
+        m_bus.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_bus.start(u"dbus-daemon"_s, {u"--config-file="_s + configuration.fileName(),
+                                       u"--nofork"_s, u"--nopidfile"_s});
+        m_environment = QProcessEnvironment::systemEnvironment();
+        m_environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, address());
+        m_environment.insert(u"XDG_RUNTIME_DIR"_s, m_dir.filePath(u"runtime"_s));
+        m_environment.insert(u"XDG_DATA_HOME"_s, m_dir.filePath(u"data"_s));
+        m_environment.insert(u"HOME"_s, m_dir.filePath(u"home"_s));
+        if (!m_bus.waitForStarted())
+            return;
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_dir.filePath(u"bus"_s)), slow);
+        if (!keyring) {
+            m_ready = true;
+            return;
+        }
+        m_keyring.setProcessEnvironment(m_environment);
+        // Its only complaints are about the prompts that cannot appear, which is the point.
+        m_keyring.setStandardErrorFile(QProcess::nullDevice());
+        m_keyring.start(u"gnome-keyring-daemon"_s,
+                        {u"--foreground"_s, u"--unlock"_s, u"--components=secrets"_s});
+        if (!m_keyring.waitForStarted())
+            return;
+        m_keyring.write("zelt-test");
+        m_keyring.closeWriteChannel();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            send({u"/org/freedesktop/DBus"_s, u"org.freedesktop.DBus.NameHasOwner"_s,
+                  u"string:org.freedesktop.secrets"_s},
+                 u"org.freedesktop.DBus"_s)
+                .contains("boolean true"),
+            slow);
+        m_ready = true;
+    }
+
+    ~PrivateBus()
+    {
+        for (auto *process : {&m_keyring, &m_bus}) {
+            if (process->state() != QProcess::NotRunning) {
+                process->terminate();
+                process->waitForFinished();
+            }
+        }
+    }
+
+    bool isReady() const { return m_ready; }
+    QString address() const { return u"unix:path="_s + m_dir.filePath(u"bus"_s); }
+
+    // Locks the login collection, as the desktop does when the screen locks.
+    bool lockKeyring()
+    {
+        return send({u"/org/freedesktop/secrets"_s, u"org.freedesktop.Secret.Service.Lock"_s,
+                     u"array:objpath:/org/freedesktop/secrets/collection/login"_s})
+            .contains("collection/login");
+    }
+
+private:
+    QByteArray send(const QStringList &call,
+                    const QString &destination = u"org.freedesktop.secrets"_s)
+    {
+        QProcess tool;
+        tool.setProcessEnvironment(m_environment);
+        tool.start(u"dbus-send"_s,
+                   QStringList{u"--session"_s, u"--print-reply"_s, u"--dest="_s + destination} +
+                       call);
+        tool.waitForFinished(slow);
+        return tool.readAllStandardOutput();
+    }
+
+    QTemporaryDir m_dir;
+    QProcess m_bus;
+    QProcess m_keyring;
+    QProcessEnvironment m_environment;
+    bool m_ready = false;
 };
 
 int countLines(const DevServiceFixture &service, const QString &start)
@@ -161,6 +274,86 @@ private Q_SLOTS:
         QCOMPARE(process.exitCode(), 128 + signalNumber);
         QCOMPARE(share.temporaryDirectories(), QStringList());
         QVERIFY(share.storedShare().isEmpty());
+    }
+
+    // The keyring cannot give the session: no bus at all, a bus without a keyring, or a keyring
+    // whose collection is locked (the unlock prompt cannot appear, so it is dismissed). The
+    // share is signed out: one line, at once, and nothing left behind.
+    void keyringUnavailable_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::newRow("no session bus") << u"no bus"_s;
+        QTest::newRow("no keyring on the bus") << u"no keyring"_s;
+        QTest::newRow("keyring locked") << u"locked"_s;
+    }
+
+    void keyringUnavailable()
+    {
+        QFETCH(QString, situation);
+        DevServiceFixture service;
+        std::optional<PrivateBus> bus;
+        if (situation != u"no bus") {
+            bus.emplace(situation == u"locked");
+            QVERIFY(bus->isReady());
+        }
+        InstalledShare share(service, bus ? bus->address() : u"unix:path=/nonexistent"_s);
+        const auto status = [&share] {
+            QProcess process;
+            share.start(process, {u"--status"_s});
+            process.waitForFinished(slow);
+            return QString::fromUtf8(process.readAll()).trimmed().split(u'\n').last();
+        };
+        if (situation == u"locked") {
+            QCOMPARE(status(), u"Shared session: signed in"_s);
+            QVERIFY(bus->lockKeyring());
+        }
+        QCOMPARE(status(), u"Shared session: none (open Zelt and sign in)"_s);
+
+        QFile notes(share.path(u"notes.txt"_s));
+        QVERIFY(notes.open(QIODevice::WriteOnly));
+        notes.write("meeting notes\n");
+        notes.close();
+        QProcess process;
+        share.start(process, {u"--headless"_s, u"--to"_s, u"tovi"_s, notes.fileName()});
+        QVERIFY(process.waitForFinished(slow));
+        const auto output = QString::fromUtf8(process.readAll());
+        QCOMPARE(process.exitCode(), 1);
+        QCOMPARE(output.trimmed().split(u'\n').last(), u"Open Zelt and sign in first."_s);
+        QCOMPARE(share.temporaryDirectories(), QStringList());
+        QVERIFY(share.storedShare().isEmpty());
+        QCOMPARE(countLines(service, u"GET /api/tovi/native-share/destinations"_s), 0);
+        QCOMPARE(notes.size(), qint64(14));
+    }
+
+    // The keyring locks while a share runs, and every answer rotates the cookie: the rotated
+    // session cannot be written back, which costs nothing, and the share is delivered.
+    void keyringLockedWhileSharing()
+    {
+        PrivateBus bus(true);
+        QVERIFY(bus.isReady());
+        DevServiceOptions options;
+        options.rotateEvery = 1;
+        // Time to lock between the session being read and the first answer.
+        options.latency = std::chrono::milliseconds(400);
+        DevServiceFixture service(options);
+        InstalledShare share(service, bus.address());
+        QFile notes(share.path(u"notes.txt"_s));
+        QVERIFY(notes.open(QIODevice::WriteOnly));
+        notes.write("meeting notes\n");
+        notes.close();
+
+        QProcess process;
+        share.start(process, {u"--headless"_s, u"--to"_s, u"tovi"_s, notes.fileName()});
+        // The copies are made after the session was read.
+        QTRY_VERIFY_WITH_TIMEOUT(!share.temporaryDirectories().isEmpty() ||
+                                     process.state() == QProcess::NotRunning,
+                                 slow);
+        QVERIFY(bus.lockKeyring());
+        QVERIFY(process.waitForFinished(slow));
+        const auto output = QString::fromUtf8(process.readAll());
+        QVERIFY2(process.exitCode() == 0, qPrintable(output));
+        QCOMPARE(share.storedShare().value("files"_L1).toArray().size(), 1);
+        QCOMPARE(share.temporaryDirectories(), QStringList());
     }
 
     // The whole sheet in a real window: two files, a thread found through the picker's search,

@@ -7,12 +7,17 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QHash>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThreadPool>
 
+#include <cerrno>
+#include <cstring>
 #include <optional>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -125,6 +130,28 @@ uint modeOf(const QString &path)
     ::stat(QFile::encodeName(path).constData(), &status);
     return status.st_mode & 0777;
 }
+
+// A 256 KiB tmpfs of the test's own, for a disk that fills up; only root can mount one.
+struct SmallFilesystem
+{
+    QTemporaryDir directory;
+    QString error; // why there is none
+
+    SmallFilesystem()
+    {
+        if (::geteuid() != 0) {
+            error = u"needs root to mount a small tmpfs"_s;
+        } else if (::mount("zelt-test", QFile::encodeName(directory.path()).constData(), "tmpfs",
+                           MS_NOSUID | MS_NODEV, "size=256k,mode=0700") != 0) {
+            error = u"cannot mount a tmpfs: "_s + QString::fromLocal8Bit(strerror(errno));
+        }
+    }
+    ~SmallFilesystem()
+    {
+        if (error.isEmpty())
+            ::umount2(QFile::encodeName(directory.path()).constData(), MNT_DETACH);
+    }
+};
 
 // Kept out of the test class: raw strings holding "//" confuse moc's scanner there.
 const QString pageJSON =
@@ -563,6 +590,68 @@ private Q_SLOTS:
         QVERIFY(!sink.files);
         QVERIFY(!sink.hasSharedItems);
         QCOMPARE(sink.messageText, u"typed"_s);
+    }
+
+    // The disk fills up while a file is copied in: the intake stops with the loading error,
+    // the half-made copy (or prepared JPEG) is gone, the copies made before it are whole, and
+    // the originals are as they were. The sheet's directory lies on a small tmpfs of its own,
+    // which only root can mount.
+    void diskFullWhileCopying_data()
+    {
+        QTest::addColumn<QString>("large");
+        QTest::newRow("file") << u"large.bin"_s;
+        QTest::newRow("image re-encoded first") << u"noise.png"_s;
+    }
+
+    void diskFullWhileCopying()
+    {
+        QFETCH(QString, large);
+        SmallFilesystem small;
+        if (!small.error.isEmpty())
+            QSKIP(qPrintable(small.error));
+        write(u"large.bin"_s, unknownBytes().repeated(16 * 1024));
+        write(u"noise.png"_s, TestImages::noiseImage(1200, 900));
+        const QByteArray original = contents(m_files.filePath(large));
+        QVERIFY(original.size() > 1024 * 1024);
+
+        const QString sheet = small.directory.filePath(u"ZeltShare-1"_s);
+        const auto context =
+            ExtensionContext::fromCommandLine({u"notes.txt"_s, large}, nullptr, m_files.path());
+        const RecordingSink sink = runIntake(context.get(), sheet);
+
+        QCOMPARE(sink.errorMessage, std::optional(IntakeText::couldNotLoad()));
+        QVERIFY(!sink.loading);
+        QVERIFY(!sink.hasSharedItems);
+        QVERIFY(!sink.files);
+        QVERIFY(sink.previews.isEmpty());
+        const QStringList left = filesIn(sheet);
+        QCOMPARE(left.size(), 1);
+        QVERIFY(left.first().endsWith(u"/notes.txt"_s));
+        QCOMPARE(contents(sheet + u'/' + left.first()), "hello notes\n"_ba);
+        QCOMPARE(contents(m_files.filePath(large)), original);
+        QCOMPARE(contents(m_files.filePath(u"notes.txt"_s)), "hello notes\n"_ba);
+    }
+
+    // Standard input is spooled to disk before the intake sees it; when the disk fills up the
+    // share stops before it starts, and the half-written spool is gone.
+    void diskFullWhileSpoolingStandardInput()
+    {
+        SmallFilesystem small;
+        if (!small.error.isEmpty())
+            QSKIP(qPrintable(small.error));
+        const QByteArray cache = qgetenv("XDG_CACHE_HOME");
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(small.directory.path()));
+        const auto restore = qScopeGuard([&cache] { qputenv("XDG_CACHE_HOME", cache); });
+        QByteArray input = unknownBytes().repeated(16 * 1024);
+        QBuffer buffer(&input);
+        buffer.open(QIODevice::ReadOnly);
+        try {
+            ExtensionContext::fromCommandLine({u"-"_s}, &buffer, m_files.path());
+            QFAIL("a spool that did not fit was taken");
+        } catch (const CommandLineError &error) {
+            QCOMPARE(error.message(), u"The standard input could not be read."_s);
+        }
+        QCOMPARE(filesIn(small.directory.path()), QStringList());
     }
 
     void standardInput_data()

@@ -179,6 +179,65 @@ private Q_SLOTS:
         QVERIFY(proxy.headerValues("Accept").isEmpty());
     }
 
+    // The connection is cut with a reset half-way through the body. A direct transfer falls
+    // back to the proxy, which gets the whole file; a proxy transfer fails with the network's
+    // own error, which is never taken for an upload.
+    void connectionResetMidUpload_data()
+    {
+        QTest::addColumn<bool>("resetProxy");
+        QTest::newRow("direct") << false;
+        QTest::newRow("direct and proxy") << true;
+    }
+
+    void connectionResetMidUpload()
+    {
+        QFETCH(bool, resetProxy);
+        ServiceFixture fixture;
+        fixture.server().setReset(
+            [resetProxy](const RecordedRequest &head) {
+                return head.target.startsWith("/storage") ||
+                       (resetProxy && head.target.endsWith("/upload-proxy"));
+            },
+            64 * 1024);
+        fixture.server().setHandler([](const RecordedRequest &) {
+            return ScriptedResponse{204, {}, {}, false, false};
+        });
+        const QByteArray contents = QByteArray("0123456789abcdef").repeated(256 * 1024);
+        const auto file = sharedFile(fixture, "movie.bin", "application/octet-stream", contents);
+        const QUrl uploadURL = fixture.server().origin().resolved(QUrl(u"/storage/obj?sig=1"_s));
+
+        QList<qint64> progress;
+        const auto result = TaskResult<bool>::wait(uploaded(
+            FileUploadPipeline::uploadFile(fixture.holder(), file, uploadURL,
+                                           [&progress](qint64 sent) { progress.append(sent); })));
+
+        const auto &requests = fixture.server().requests();
+        QVERIFY(fixture.server().resets() >= 1);
+        QVERIFY(!requests.isEmpty());
+        QVERIFY(requests.first().target.startsWith("/storage"));
+        QVERIFY(requests.first().body.size() < contents.size());
+        const auto &last = requests.last();
+        QCOMPARE(last.target, "/api/attachments/upload-proxy"_ba);
+        QCOMPARE(last.header("x-zelt-upload-reason"), "direct-network-error"_ba);
+        QVERIFY(last.headerValues("x-zelt-direct-upload-status").isEmpty());
+        if (!resetProxy) {
+            QVERIFY2(result.value, qPrintable(userFacingMessage(result.error)));
+            QCOMPARE(last.body, contents);
+            QCOMPARE(progress.last(), contents.size());
+            return;
+        }
+        QVERIFY(!result.value);
+        QVERIFY(last.body.size() < contents.size());
+        try {
+            std::rethrow_exception(result.error);
+        } catch (const TransportError &error) {
+            QCOMPARE(error.code(), QNetworkReply::RemoteHostClosedError);
+            QVERIFY(!error.errorDescription().isEmpty());
+        } catch (...) {
+            QFAIL(qPrintable(u"not a transport error: "_s + userFacingMessage(result.error)));
+        }
+    }
+
     void customDomainRule_data()
     {
         QTest::addColumn<QString>("origin");

@@ -9,9 +9,11 @@
 #include "service/SessionHolder.h"
 
 #include <QCoroTask>
+#include <QElapsedTimer>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -194,23 +196,33 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("status");
         QTest::addColumn<bool>("owned");
+        QTest::addColumn<bool>("otherHost"); // the redirect names another host
 
-        QTest::newRow("302 owned") << 302 << true;
-        QTest::newRow("307 owned") << 307 << true;
-        QTest::newRow("401 owned") << 401 << true;
-        QTest::newRow("401 after the main application signed in again") << 401 << false;
-        QTest::newRow("302 not owned") << 302 << false;
+        QTest::newRow("302 owned") << 302 << true << false;
+        QTest::newRow("307 owned") << 307 << true << false;
+        QTest::newRow("401 owned") << 401 << true << false;
+        QTest::newRow("401 after the main application signed in again") << 401 << false << false;
+        QTest::newRow("302 not owned") << 302 << false << false;
+        QTest::newRow("302 to another host") << 302 << true << true;
+        QTest::newRow("308 to another host") << 308 << true << true;
     }
 
     void refusedSession()
     {
         QFETCH(int, status);
         QFETCH(bool, owned);
+        QFETCH(bool, otherHost);
         const auto stored = owned ? session(u"abc"_s) : session(u"newer"_s);
         keychain()->store(stored.fingerprint(), stored.toJson());
+        // A server of its own, trusted like the service: nothing may reach it, least of all
+        // the session's cookies.
+        TestHttpsServer other(m_certificates);
+        QVERIFY(other.listen());
+        other.setHandler([](const RecordedRequest &) { return ScriptedResponse::json(200, "{}"); });
 
         ScriptedResponse answer = ScriptedResponse::json(status, R"({"message":"go away"})");
-        const QUrl elsewhere = m_server->origin().resolved(QUrl(u"/login"_s));
+        const QUrl elsewhere =
+            (otherHost ? other.origin() : m_server->origin()).resolved(QUrl(u"/login"_s));
         answer.headers.append(std::pair<QByteArray, QByteArray>("Location", elsewhere.toEncoded()));
         m_server->enqueue(answer);
         m_server->enqueue(ScriptedResponse::json(200, "{}"));
@@ -219,6 +231,7 @@ private Q_SLOTS:
         QCOMPARE(outcome.message(), u"Open Zelt and sign in first."_s);
         QTest::qWait(50);
         QCOMPARE(m_server->requests().size(), 1); // the redirect is not followed
+        QCOMPARE(other.requests().size(), 0);
         QCOMPARE(keychain()->read().has_value(), !owned);
         QCOMPARE(m_holder->sharedSession(), std::optional(session(u"abc"_s)));
     }
@@ -359,6 +372,53 @@ private Q_SLOTS:
         QVERIFY(outcome.failedWith<TransportError>());
         QCOMPARE(outcome.message(), u"The request timed out."_s);
         QCOMPARE(m_server->requests().size(), 1);
+    }
+
+    // The time-out counts silence, not the whole call: an answer that trickles in, each byte
+    // sooner than the time-out, is read whole however long it takes; a pause longer than the
+    // time-out ends it; and the caller can abort it half-way.
+    void tricklingAnswer_data()
+    {
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<bool>("abortHalfWay");
+        QTest::addColumn<QString>("failure"); // null: read whole
+        QTest::newRow("steady") << 40 << false << QString();
+        QTest::newRow("pauses past the time-out") << 600 << false << u"The request timed out."_s;
+        QTest::newRow("aborted") << 40 << true << QString();
+    }
+
+    void tricklingAnswer()
+    {
+        QFETCH(int, interval);
+        QFETCH(bool, abortHalfWay);
+        QFETCH(QString, failure);
+        const QByteArray body = R"({"ok":true,"padding":"0123"})";
+        auto answer = ScriptedResponse::json(200, body);
+        answer.trickle = std::chrono::milliseconds(interval);
+        m_server->enqueue(answer);
+        auto request = internalAppRequest();
+        request.timeout = std::chrono::milliseconds(300);
+        RequestAbort abort;
+        if (abortHalfWay) {
+            request.abort = &abort;
+            QTimer::singleShot(interval * body.size() / 2, &abort, &RequestAbort::abort);
+        }
+
+        QElapsedTimer clock;
+        clock.start();
+        const auto outcome = send(request);
+        if (abortHalfWay) {
+            QVERIFY(outcome.failedWith<TransportError>());
+            QVERIFY(outcome.message() != u"The request timed out."_s);
+            QVERIFY(clock.elapsed() < interval * body.size());
+        } else if (failure.isNull()) {
+            QVERIFY2(outcome.response, qPrintable(outcome.message()));
+            QCOMPARE(outcome.response->body, body);
+            QVERIFY(clock.elapsed() > request.timeout.count());
+        } else {
+            QVERIFY(outcome.failedWith<TransportError>());
+            QCOMPARE(outcome.message(), failure);
+        }
     }
 
     void abortEndsTheCall()

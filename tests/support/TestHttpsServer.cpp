@@ -1,6 +1,9 @@
 #include "TestHttpsServer.h"
 
 #include <QSslConfiguration>
+#include <QTimer>
+
+#include <sys/socket.h>
 
 using namespace Qt::StringLiterals;
 
@@ -97,6 +100,16 @@ void TestHttpsServer::onReadyRead(QSslSocket *socket)
         if (name.compare("content-length", Qt::CaseInsensitive) == 0)
             contentLength = value.toLongLong();
     }
+    if (m_resetMatches && m_resetMatches(request)) {
+        const qint64 received = buffer.size() - (headerEnd + 4);
+        if (received < std::min(m_resetAfter, contentLength))
+            return;
+        request.body = buffer.mid(headerEnd + 4, std::min(received, contentLength));
+        m_requests.append(request);
+        reset(socket);
+        Q_EMIT requestReceived();
+        return;
+    }
     if (buffer.size() < headerEnd + 4 + contentLength)
         return;
     request.body = buffer.mid(headerEnd + 4, contentLength);
@@ -125,6 +138,32 @@ void TestHttpsServer::answer(QSslSocket *socket, const RecordedRequest &request)
         head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
     head += "Connection: close\r\n\r\n";
     socket->write(head);
-    socket->write(response.body);
-    socket->disconnectFromHost();
+    if (response.trickle <= std::chrono::milliseconds::zero() || response.body.isEmpty()) {
+        socket->write(response.body);
+        socket->disconnectFromHost();
+        return;
+    }
+    // One byte per tick; the timer belongs to the socket, so a client that goes away ends it.
+    auto *timer = new QTimer(socket);
+    timer->setInterval(response.trickle);
+    connect(timer, &QTimer::timeout, socket,
+            [socket, timer, body = response.body, sent = 0]() mutable {
+                socket->write(body.mid(sent++, 1));
+                if (sent == body.size()) {
+                    timer->stop();
+                    socket->disconnectFromHost();
+                }
+            });
+    timer->start();
+}
+
+void TestHttpsServer::reset(QSslSocket *socket)
+{
+    ++m_resets;
+    // A zero linger time makes the close send a reset instead of an orderly end.
+    const linger immediately{1, 0};
+    ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &immediately,
+                 sizeof immediately);
+    m_buffers.remove(socket);
+    socket->abort();
 }

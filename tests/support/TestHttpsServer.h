@@ -11,6 +11,7 @@
 #include <QSslSocket>
 #include <QUrl>
 
+#include <chrono>
 #include <functional>
 
 // A request as the server read it off the wire.
@@ -36,6 +37,8 @@ struct ScriptedResponse
     bool stall = false;
     // Send no Content-Length and end the body by closing the connection.
     bool closeDelimited = false;
+    // Send the body one byte at a time at this interval, after the head; 0 sends it at once.
+    std::chrono::milliseconds trickle{0};
 
     static ScriptedResponse json(int status, const QByteArray &body);
 };
@@ -59,6 +62,17 @@ public:
         m_handler = std::move(handler);
     }
 
+    // Cuts the connection with a TCP reset, before any answer, once a request whose head
+    // matches has sent afterBodyBytes of its body (or all of it, when shorter): a connection
+    // lost half-way through an upload. Such a request is recorded with the part of the body
+    // that arrived.
+    void setReset(std::function<bool(const RecordedRequest &head)> matches, qint64 afterBodyBytes)
+    {
+        m_resetMatches = std::move(matches);
+        m_resetAfter = afterBodyBytes;
+    }
+    int resets() const { return m_resets; }
+
     const QList<RecordedRequest> &requests() const { return m_requests; }
     void clearRequests() { m_requests.clear(); }
 
@@ -69,10 +83,14 @@ private:
     void onConnection();
     void onReadyRead(QSslSocket *socket);
     void answer(QSslSocket *socket, const RecordedRequest &request);
+    void reset(QSslSocket *socket);
 
     QSslServer m_server;
     QList<ScriptedResponse> m_queue;
     std::function<ScriptedResponse(const RecordedRequest &)> m_handler;
     QList<RecordedRequest> m_requests;
     QHash<QSslSocket *, QByteArray> m_buffers;
+    std::function<bool(const RecordedRequest &)> m_resetMatches;
+    qint64 m_resetAfter = 0;
+    int m_resets = 0;
 };
