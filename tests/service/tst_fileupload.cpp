@@ -216,6 +216,12 @@ private Q_SLOTS:
         QVERIFY(!requests.isEmpty());
         QVERIFY(requests.first().target.startsWith("/storage"));
         QVERIFY(requests.first().body.size() < contents.size());
+        // The direct transfer is tried once: a reset leads to the proxy, not to another try.
+        QCOMPARE(std::count_if(requests.cbegin(), requests.cend(),
+                               [](const RecordedRequest &request) {
+                                   return request.target.startsWith("/storage");
+                               }),
+                 1);
         const auto &last = requests.last();
         QCOMPARE(last.target, "/api/attachments/upload-proxy"_ba);
         QCOMPARE(last.header("x-zelt-upload-reason"), "direct-network-error"_ba);
