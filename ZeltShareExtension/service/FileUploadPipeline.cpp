@@ -5,7 +5,7 @@
 #include "ServiceClient.h"
 #include "ServiceError.h"
 #include "SessionHolder.h"
-#include "StorageUpload.h"
+#include "UploadTransfer.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,17 +18,6 @@ namespace {
 {
     throw TransportError(QNetworkReply::OperationCanceledError,
                          QNetworkReply::tr("Operation canceled"));
-}
-
-std::function<void(qint64, qint64)> sentBytes(const std::function<void(qint64)> &onProgress)
-{
-    if (!onProgress)
-        return {};
-    // Qt reports (0, 0) once more when the reply finishes; that is not a count of this upload.
-    return [onProgress](qint64 sent, qint64 total) {
-        if (sent != 0 || total != 0)
-            onProgress(sent);
-    };
 }
 
 // The copy is always a local file; anything else is a path that cannot be opened.
@@ -116,20 +105,22 @@ QCoro::Task<> FileUploadPipeline::uploadFile(QPointer<SessionHolder> holder, Sha
     std::optional<int> directStatus;
     if (!usesProxyOnly(holder->baseOrigin())) {
         // The storage URL carries its own authorisation: no cookie, no origin, no Accept.
-        StorageUpload::Request direct;
-        direct.url = uploadURL;
-        direct.filePath = localPath(file);
-        direct.contentType = file.mediaType.toUtf8();
-        direct.tls = environment->sslConfiguration();
-        direct.idleTimeout = environment->timeouts().upload;
-        direct.onProgress = onProgress;
+        QNetworkRequest request(uploadURL);
+        request.setTransferTimeout(int(environment->timeouts().upload.count()));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, file.mediaType.toUtf8());
+        request.setHeader(QNetworkRequest::UserAgentHeader, HttpTransfer::userAgent());
+        request.setSslConfiguration(environment->sslConfiguration());
         try {
-            auto uploading = StorageUpload::run(std::move(direct));
-            const int status = co_await std::move(uploading);
-            if (status >= 200 && status <= 299)
+            auto uploading = UploadTransfer::run(request, localPath(file), onProgress);
+            const auto response = co_await std::move(uploading);
+            if (!response.statusCode) {
+                reason = UploadReason::DirectNetworkError;
+            } else if (*response.statusCode >= 200 && *response.statusCode <= 299) {
                 co_return;
-            reason = UploadReason::DirectHttpError;
-            directStatus = status;
+            } else {
+                reason = UploadReason::DirectHttpError;
+                directStatus = *response.statusCode;
+            }
         } catch (const TransportError &) {
             reason = UploadReason::DirectNetworkError;
         }
@@ -154,17 +145,12 @@ QCoro::Task<> FileUploadPipeline::uploadFile(QPointer<SessionHolder> holder, Sha
     if (directStatus)
         request.setRawHeader("x-zelt-direct-upload-status", QByteArray::number(*directStatus));
 
-    HttpTransfer::Request transfer;
-    transfer.request = request;
-    transfer.method = "PUT";
-    transfer.bodyFile = proxy.bodyFile;
-    transfer.uploadProgress = sentBytes(onProgress);
-    auto response = co_await HttpTransfer::run(std::move(transfer));
+    auto uploading = UploadTransfer::run(request, localPath(file), onProgress);
+    // The proxy's answer body is not read: only its status and cookies count.
+    const auto response = co_await std::move(uploading);
     if (!holder)
         throwHolderGone();
     if (!response.statusCode)
         throw ShareError(ServiceText::invalidUploadResponse());
-    // The proxy's answer body is not read: only its status and cookies count.
-    response.body.clear();
     ServiceClient::checkServiceResponse(*holder, response, requestSession);
 }

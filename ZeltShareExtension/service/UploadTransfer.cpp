@@ -1,6 +1,5 @@
-#include "StorageUpload.h"
+#include "UploadTransfer.h"
 
-#include "HttpTransfer.h"
 #include "ServiceError.h"
 
 #include <QCoroFuture>
@@ -67,32 +66,50 @@ QNetworkProxy proxyFor(const QUrl &url)
     return QNetworkProxy::NoProxy;
 }
 
-// The status of a complete answer head ("HTTP/1.1 204 No Content\r\n..."), or nothing when it
-// is not HTTP.
-std::optional<int> statusOf(const QByteArray &head)
+struct AnswerHead
 {
-    const auto lineEnd = head.indexOf("\r\n");
-    const auto parts = head.left(lineEnd).split(' ');
-    if (parts.size() < 2 || !parts[0].startsWith("HTTP/1.") || parts[1].size() != 3)
+    // None when the answer was not HTTP.
+    std::optional<int> status;
+    QList<QNetworkReply::RawHeaderPair> fields;
+};
+
+// A complete answer head ("HTTP/1.1 204 No Content\r\nName: value\r\n..."), without its
+// blank line; nothing when it is not HTTP.
+std::optional<AnswerHead> parseHead(const QByteArray &head)
+{
+    const auto lines = head.split('\n');
+    const auto statusParts = lines.first().trimmed().split(' ');
+    if (statusParts.size() < 2 || !statusParts[0].startsWith("HTTP/1.") ||
+        statusParts[1].size() != 3)
         return std::nullopt;
+    AnswerHead answer;
     bool ok = false;
-    const int status = parts[1].toInt(&ok);
+    const int status = statusParts[1].toInt(&ok);
     if (!ok || status < 100)
         return std::nullopt;
-    return status;
+    answer.status = status;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const auto colon = lines[i].indexOf(':');
+        if (colon <= 0)
+            return std::nullopt;
+        answer.fields.append({lines[i].left(colon).trimmed(), lines[i].mid(colon + 1).trimmed()});
+    }
+    return answer;
 }
 
 // One upload: the file, the connection and the time-out, with the outcome once it has ended.
 class Exchange
 {
 public:
-    explicit Exchange(StorageUpload::Request request)
+    Exchange(QNetworkRequest request, const QString &filePath,
+             std::function<void(qint64)> onProgress)
         : m_request(std::move(request))
-        , m_file(m_request.filePath)
+        , m_onProgress(std::move(onProgress))
+        , m_file(filePath)
     {
         m_piece.resize(pieceSize);
         m_idle.setSingleShot(true);
-        m_idle.setInterval(m_request.idleTimeout);
+        m_idle.setInterval(m_request.transferTimeout());
         m_promise.start();
     }
 
@@ -107,7 +124,7 @@ public:
 
     QFuture<void> future() { return m_promise.future(); }
     const std::optional<TransportError> &error() const { return m_error; }
-    int status() const { return m_status; }
+    const AnswerHead &answer() const { return m_answer; }
 
     void start()
     {
@@ -116,7 +133,7 @@ public:
             return;
         }
         m_size = m_file.size();
-        const auto &url = m_request.url;
+        const auto url = m_request.url();
         const bool encrypted = url.scheme() == u"https"_s;
         if (!encrypted && url.scheme() != u"http"_s) {
             fail(QNetworkReply::ProtocolUnknownError,
@@ -140,9 +157,9 @@ public:
         QObject::connect(&m_socket, &QSslSocket::readyRead, &m_socket, [this] { readAnswer(); });
 
         m_socket.setProxy(proxyFor(url));
-        m_idle.start();
+        restartIdle();
         if (encrypted) {
-            m_socket.setSslConfiguration(m_request.tls);
+            m_socket.setSslConfiguration(m_request.sslConfiguration());
             m_socket.connectToHostEncrypted(url.host(), quint16(url.port(443)));
         } else {
             m_socket.connectToHost(url.host(), quint16(url.port(80)));
@@ -152,17 +169,17 @@ public:
 private:
     void sendHead()
     {
-        const auto &url = m_request.url;
+        const auto url = m_request.url();
         QByteArray target =
             url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
         if (!target.startsWith('/'))
             target.prepend('/');
         QByteArray head =
             "PUT " + target + " HTTP/1.1\r\nHost: " +
-            url.adjusted(QUrl::RemoveUserInfo).authority(QUrl::FullyEncoded).toUtf8() +
-            "\r\nContent-Type: " + m_request.contentType +
-            "\r\nContent-Length: " + QByteArray::number(m_size) +
-            "\r\nUser-Agent: " + HttpTransfer::userAgent() + "\r\nConnection: close\r\n\r\n";
+            url.adjusted(QUrl::RemoveUserInfo).authority(QUrl::FullyEncoded).toUtf8() + "\r\n";
+        for (const auto &name : m_request.rawHeaderList())
+            head += name + ": " + m_request.rawHeader(name) + "\r\n";
+        head += "Content-Length: " + QByteArray::number(m_size) + "\r\nConnection: close\r\n\r\n";
         m_socket.write(head);
         m_sending = true;
         advance();
@@ -173,7 +190,7 @@ private:
     {
         if (!m_sending || m_ended)
             return;
-        m_idle.start();
+        restartIdle();
         while (m_sent < m_size &&
                m_socket.bytesToWrite() + m_socket.encryptedBytesToWrite() < aheadLimit) {
             const qint64 read = m_file.read(m_piece.data(), qMin(pieceSize, m_size - m_sent));
@@ -191,7 +208,7 @@ private:
     // The first count and the whole body at once, those between at most every interval.
     void reportProgress(qint64 sent)
     {
-        if (!m_request.onProgress || sent == m_reported)
+        if (!m_onProgress || sent == m_reported)
             return;
         const bool due = !m_sinceProgress.isValid() ||
                          m_sinceProgress.elapsed() >= progressInterval.count() || sent == m_size;
@@ -199,40 +216,56 @@ private:
             return;
         m_sinceProgress.start();
         m_reported = sent;
-        m_request.onProgress(sent);
+        m_onProgress(sent);
+    }
+
+    // A time-out of 0 is none.
+    void restartIdle()
+    {
+        if (m_idle.interval() > 0)
+            m_idle.start();
     }
 
     void readAnswer()
     {
-        m_idle.start();
+        restartIdle();
         m_head += m_socket.readAll();
         while (!m_ended) {
             const auto end = m_head.indexOf("\r\n\r\n");
             if (end < 0) {
                 if (m_head.size() > maximumHeadSize ||
                     (m_head.size() >= 5 && !m_head.startsWith("HTTP/")))
-                    fail(QNetworkReply::ProtocolFailure, u"The answer is not HTTP"_s);
+                    notHttp();
                 return;
             }
-            const auto status = statusOf(m_head.left(end));
-            if (!status) {
-                fail(QNetworkReply::ProtocolFailure, u"The answer is not HTTP"_s);
+            auto answer = parseHead(m_head.left(end));
+            if (!answer) {
+                notHttp();
                 return;
             }
             // An interim answer (100 Continue) comes before the real one.
             m_head.remove(0, end + 4);
-            if (*status >= 200) {
-                succeed(*status);
+            if (*answer->status >= 200) {
+                succeed(std::move(*answer));
                 return;
             }
         }
     }
 
-    void succeed(int status)
+    void succeed(AnswerHead answer)
     {
-        m_status = status;
+        m_answer = std::move(answer);
         if (m_sent == m_size)
             reportProgress(m_size);
+        end();
+    }
+
+    // Whatever answered does not speak HTTP: an answer without a status.
+    void notHttp()
+    {
+        if (m_ended)
+            return;
+        m_answer = {};
         end();
     }
 
@@ -254,7 +287,8 @@ private:
         m_promise.finish();
     }
 
-    StorageUpload::Request m_request;
+    QNetworkRequest m_request;
+    std::function<void(qint64)> m_onProgress;
     QFile m_file;
     QSslSocket m_socket;
     QTimer m_idle;
@@ -267,21 +301,28 @@ private:
     qint64 m_reported = -1;
     bool m_sending = false;
     bool m_ended = false;
-    int m_status = 0;
+    AnswerHead m_answer;
     std::optional<TransportError> m_error;
 };
 
 } // namespace
 
-QCoro::Task<int> StorageUpload::run(Request request)
+QCoro::Task<HttpResponse> UploadTransfer::run(QNetworkRequest request, QString filePath,
+                                              std::function<void(qint64)> onProgress)
 {
     // Resumed from the future's watcher, never inside the connection's own signals, so the
     // exchange may go as soon as the coroutine has its outcome.
-    const auto exchange = std::make_unique<Exchange>(std::move(request));
+    const QUrl url = request.url();
+    const auto exchange =
+        std::make_unique<Exchange>(std::move(request), filePath, std::move(onProgress));
     exchange->start();
     const auto ended = exchange->future();
     co_await ended;
     if (exchange->error())
         throw *exchange->error();
-    co_return exchange->status();
+    HttpResponse response;
+    response.statusCode = exchange->answer().status;
+    response.url = url;
+    response.headerFields = exchange->answer().fields;
+    co_return response;
 }
