@@ -322,6 +322,31 @@ private Q_SLOTS:
         QCOMPARE(progress.last(), contents.size());
     }
 
+    // The proxy's answer is a service answer: a cookie it rotates is the session's from then on,
+    // whichever of its Set-Cookie headers carries it.
+    void proxyAnswerRotatesTheSession()
+    {
+        ServiceFixture fixture;
+        fixture.server().setHandler([](const RecordedRequest &request) {
+            ScriptedResponse response;
+            response.status = request.target.startsWith("/storage") ? 403 : 200;
+            if (response.status == 200) {
+                response.headers.append(std::pair<QByteArray, QByteArray>("Set-Cookie", "a=1"));
+                response.headers.append(std::pair<QByteArray, QByteArray>(
+                    "Set-Cookie", "sid=rotated; Path=/; Secure; HttpOnly"));
+            }
+            return response;
+        });
+        const auto file = sharedFile(fixture, "a.png", "image/png", "png-bytes");
+        const auto result = TaskResult<bool>::wait(uploaded(FileUploadPipeline::uploadFile(
+            fixture.holder(), file, fixture.server().origin().resolved(QUrl(u"/storage/r"_s)),
+            {})));
+        QVERIFY2(result.value, qPrintable(userFacingMessage(result.error)));
+        QCOMPARE(fixture.server().requests().size(), 2);
+        QVERIFY(fixture.holder()->sharedSession());
+        QCOMPARE(fixture.holder()->sharedSession()->cookieValue, u"rotated"_s);
+    }
+
     void proxyFailures_data()
     {
         QTest::addColumn<int>("status");
