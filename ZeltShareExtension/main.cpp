@@ -170,7 +170,10 @@ int main(int argc, char *argv[])
         input.open(stdin, QIODevice::ReadOnly);
         context = ExtensionContext::fromCommandLine(items, &input, QDir::currentPath());
     } catch (const CommandLineError &error) {
-        errors << error.message() << '\n' << usage;
+        errors << error.message() << '\n';
+        if (error.kind() == CommandLineError::Kind::Input)
+            return 1;
+        errors << usage;
         return 2;
     }
 

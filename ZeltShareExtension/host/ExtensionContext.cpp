@@ -52,9 +52,10 @@ std::shared_ptr<ItemProvider> pageProvider(const QString &json)
 
 } // namespace
 
-CommandLineError::CommandLineError(const QString &message)
+CommandLineError::CommandLineError(const QString &message, Kind kind)
     : std::runtime_error(message.toStdString())
     , m_message(message)
+    , m_kind(kind)
 {}
 
 ExtensionContext::ExtensionContext(QList<ExtensionItem> inputItems, QObject *parent)
@@ -90,7 +91,8 @@ std::unique_ptr<ExtensionContext> ExtensionContext::fromCommandLine(const QStrin
             try {
                 item.attachments.append(ItemProvider::forData(*standardInput));
             } catch (const ItemProviderError &) {
-                throw CommandLineError(tr("The standard input could not be read."));
+                throw CommandLineError(tr("The standard input could not be read."),
+                                       CommandLineError::Kind::Input);
             }
             continue;
         }

@@ -11,15 +11,22 @@
 #include <memory>
 #include <stdexcept>
 
-// The command line does not describe a share request; the text says why, for the user.
+// The command line does not describe a share request, or what it names cannot be read; the
+// text says why, for the user.
 class CommandLineError : public std::runtime_error
 {
 public:
-    explicit CommandLineError(const QString &message);
+    // Usage: the arguments are wrong. Input: they are right, but the standard input could not
+    // be taken (a full disk, a broken pipe).
+    enum class Kind { Usage, Input };
+
+    explicit CommandLineError(const QString &message, Kind kind = Kind::Usage);
     const QString &message() const { return m_message; }
+    Kind kind() const { return m_kind; }
 
 private:
     QString m_message;
+    Kind m_kind;
 };
 
 // One share request: its input items, and the way to end it. Main thread only.

@@ -124,6 +124,7 @@ private Q_SLOTS:
             QFAIL("no error");
         } catch (const CommandLineError &error) {
             QVERIFY(!error.message().isEmpty());
+            QCOMPARE(error.kind(), CommandLineError::Kind::Usage);
         }
     }
 

@@ -650,6 +650,7 @@ private Q_SLOTS:
             QFAIL("a spool that did not fit was taken");
         } catch (const CommandLineError &error) {
             QCOMPARE(error.message(), u"The standard input could not be read."_s);
+            QCOMPARE(error.kind(), CommandLineError::Kind::Input);
         }
         QCOMPARE(filesIn(small.directory.path()), QStringList());
     }
