@@ -58,6 +58,11 @@ void MainApplication::activate(const QVariantMap &platformData)
 
 void MainApplication::call(QDBusMessage message)
 {
+    // Qt's table of registered types must outlive the bus connection's thread, which at exit
+    // may still be reading a message (the bus's greeting) and then warns on stderr about types
+    // already gone. Statics go in the reverse order of their making: registering a type here,
+    // before the connection exists, makes the table first.
+    qRegisterMetaType<QDBusMessage>();
     auto bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         throw Error(oneLine(
