@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -98,6 +99,15 @@ public:
     }
 
     QString path(const QString &name) const { return m_prefix.filePath(name); }
+
+    // A file in the prefix with these contents: its path, or nothing when it was not written.
+    QString writeFile(const QString &name, const QByteArray &contents) const
+    {
+        QFile file(path(name));
+        if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
+            return {};
+        return file.fileName();
+    }
     QProcessEnvironment &environment() { return m_environment; }
 
     // Its output is kept for the test to show when something goes wrong.
@@ -309,12 +319,10 @@ private Q_SLOTS:
         }
         QCOMPARE(status(), u"Shared session: none (open Zelt and sign in)"_s);
 
-        QFile notes(share.path(u"notes.txt"_s));
-        QVERIFY(notes.open(QIODevice::WriteOnly));
-        notes.write("meeting notes\n");
-        notes.close();
+        const auto notes = share.writeFile(u"notes.txt"_s, "meeting notes\n");
+        QVERIFY(!notes.isEmpty());
         QProcess process;
-        share.start(process, {u"--headless"_s, u"--to"_s, u"tovi"_s, notes.fileName()});
+        share.start(process, {u"--headless"_s, u"--to"_s, u"tovi"_s, notes});
         QVERIFY(process.waitForFinished(slow));
         const auto output = QString::fromUtf8(process.readAll());
         QCOMPARE(process.exitCode(), 1);
@@ -322,7 +330,7 @@ private Q_SLOTS:
         QCOMPARE(share.temporaryDirectories(), QStringList());
         QVERIFY(share.storedShare().isEmpty());
         QCOMPARE(countLines(service, u"GET /api/tovi/native-share/destinations"_s), 0);
-        QCOMPARE(notes.size(), qint64(14));
+        QCOMPARE(QFileInfo(notes).size(), qint64(14));
     }
 
     // The keyring locks while a share runs, and every answer rotates the cookie: the rotated
@@ -337,13 +345,11 @@ private Q_SLOTS:
         options.latency = std::chrono::milliseconds(400);
         DevServiceFixture service(options);
         InstalledShare share(service, bus.address());
-        QFile notes(share.path(u"notes.txt"_s));
-        QVERIFY(notes.open(QIODevice::WriteOnly));
-        notes.write("meeting notes\n");
-        notes.close();
+        const auto notes = share.writeFile(u"notes.txt"_s, "meeting notes\n");
+        QVERIFY(!notes.isEmpty());
 
         QProcess process;
-        share.start(process, {u"--headless"_s, u"--to"_s, u"tovi"_s, notes.fileName()});
+        share.start(process, {u"--headless"_s, u"--to"_s, u"tovi"_s, notes});
         // The copies are made after the session was read.
         QTRY_VERIFY_WITH_TIMEOUT(!share.temporaryDirectories().isEmpty() ||
                                      process.state() == QProcess::NotRunning,
@@ -385,16 +391,14 @@ private Q_SLOTS:
         // crashes); the sheet's leaks are checked by the suites that run it in process.
         environment.insert(u"ASAN_OPTIONS"_s,
                            environment.value(u"ASAN_OPTIONS"_s) + u":detect_leaks=0"_s);
-        QFile notes(share.path(u"notes.txt"_s));
-        QVERIFY(notes.open(QIODevice::WriteOnly));
-        notes.write("meeting notes\n");
-        notes.close();
+        const auto notes = share.writeFile(u"notes.txt"_s, "meeting notes\n");
+        QVERIFY(!notes.isEmpty());
         QImage picture(320, 200, QImage::Format_RGB32);
         picture.fill(QColor(0x35, 0x84, 0xe4));
         QVERIFY(picture.save(share.path(u"picture.png"_s)));
 
         QProcess sheet;
-        share.start(sheet, {notes.fileName(), share.path(u"picture.png"_s)});
+        share.start(sheet, {notes, share.path(u"picture.png"_s)});
         QVERIFY(sheet.waitForStarted());
         const auto stopSheet = qScopeGuard([&sheet] {
             qInfo("zelt-share said:\n%s", sheet.readAll().constData());

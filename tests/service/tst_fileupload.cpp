@@ -7,7 +7,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkProxy>
-#include <QScopeGuard>
 #include <QTest>
 
 #include <algorithm>
@@ -17,6 +16,29 @@ using namespace Qt::StringLiterals;
 Q_DECLARE_METATYPE(std::optional<QString>)
 
 namespace {
+
+// The application's proxy while it exists: an HTTP proxy that tunnels every host name to the
+// fixture's server.
+class ApplicationProxy
+{
+public:
+    explicit ApplicationProxy(ServiceFixture &fixture)
+        : m_proxy(fixture.server().origin().port())
+    {
+        if (m_proxy.listen())
+            QNetworkProxy::setApplicationProxy(
+                QNetworkProxy(QNetworkProxy::HttpProxy, u"127.0.0.1"_s, m_proxy.port()));
+    }
+    ApplicationProxy(const ApplicationProxy &) = delete;
+    ApplicationProxy &operator=(const ApplicationProxy &) = delete;
+    ~ApplicationProxy() { QNetworkProxy::setApplicationProxy({}); }
+
+    bool isListening() const { return m_proxy.port() != 0; }
+    const QList<QByteArray> &tunnels() const { return m_proxy.tunnels(); }
+
+private:
+    TestConnectProxy m_proxy;
+};
 
 // QCoro::Task<> has no value to keep; TaskResult needs one.
 QCoro::Task<bool> uploaded(QCoro::Task<> upload)
@@ -266,11 +288,8 @@ private Q_SLOTS:
     void customDomainUsesOnlyTheProxy()
     {
         ServiceFixture fixture;
-        TestConnectProxy proxy(fixture.server().origin().port());
-        QVERIFY(proxy.listen());
-        QNetworkProxy::setApplicationProxy(
-            QNetworkProxy(QNetworkProxy::HttpProxy, u"127.0.0.1"_s, proxy.port()));
-        const auto restore = qScopeGuard([] { QNetworkProxy::setApplicationProxy({}); });
+        ApplicationProxy proxy(fixture);
+        QVERIFY(proxy.isListening());
         fixture.resetHolder(QUrl(u"https://acme.zelt.team"_s));
         fixture.server().enqueue(ScriptedResponse{200, {}, {}, false, false});
 
@@ -295,11 +314,8 @@ private Q_SLOTS:
     void directUploadThroughTheSystemProxy()
     {
         ServiceFixture fixture;
-        TestConnectProxy proxy(fixture.server().origin().port());
-        QVERIFY(proxy.listen());
-        QNetworkProxy::setApplicationProxy(
-            QNetworkProxy(QNetworkProxy::HttpProxy, u"127.0.0.1"_s, proxy.port()));
-        const auto restore = qScopeGuard([] { QNetworkProxy::setApplicationProxy({}); });
+        ApplicationProxy proxy(fixture);
+        QVERIFY(proxy.isListening());
         fixture.server().enqueue(ScriptedResponse{204, {}, {}, false, false});
 
         const QByteArray contents(200 * 1024 + 7, 'z');
