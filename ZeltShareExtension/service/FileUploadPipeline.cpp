@@ -135,11 +135,11 @@ QCoro::Task<> FileUploadPipeline::uploadFile(QPointer<SessionHolder> holder, Sha
     ServiceRequest proxy;
     proxy.method = "PUT";
     proxy.relativePath = u"api/attachments/upload-proxy"_s;
-    proxy.contentType = file.mediaType.toUtf8();
     proxy.acceptJson = false;
     proxy.timeout = environment->timeouts().upload;
-    proxy.bodyFile = localPath(file);
     auto request = ServiceClient::buildRequest(*environment, proxy, requestSession);
+    // The body is the file, which the transfer streams.
+    request.setRawHeader("Content-Type", file.mediaType.toUtf8());
     request.setRawHeader("x-zelt-upload-url", uploadURL.toEncoded());
     request.setRawHeader("x-zelt-upload-reason", reasonText(reason));
     if (directStatus)

@@ -3,7 +3,6 @@
 #include "ServiceError.h"
 
 #include <QCoroNetworkReply>
-#include <QFile>
 #include <QNetworkAccessManager>
 
 void RequestAbort::abort()
@@ -75,17 +74,8 @@ QCoro::Task<HttpResponse> HttpTransfer::run(Request request)
                                      QNetworkRequest::NoLessSafeRedirectPolicy);
 
     TransferObjects objects;
-    QFile *bodyFile = nullptr;
-    if (request.bodyFile) {
-        // Owned by the manager: the upload reads it until the reply is gone.
-        bodyFile = new QFile(*request.bodyFile, objects.manager);
-        if (!bodyFile->open(QIODevice::ReadOnly))
-            throw TransportError(QNetworkReply::UnknownContentError, bodyFile->errorString());
-    }
     auto &manager = *objects.manager;
-    if (bodyFile)
-        objects.reply = manager.sendCustomRequest(request.request, request.method, bodyFile);
-    else if (request.body.isNull() && request.method == "GET")
+    if (request.body.isNull() && request.method == "GET")
         objects.reply = manager.get(request.request);
     else
         objects.reply = manager.sendCustomRequest(request.request, request.method, request.body);
@@ -115,9 +105,6 @@ QCoro::Task<HttpResponse> HttpTransfer::run(Request request)
             }
         }));
     objects.connections.append(QObject::connect(raw, &QNetworkReply::readyRead, raw, drain));
-    if (request.uploadProgress)
-        objects.connections.append(
-            QObject::connect(raw, &QNetworkReply::uploadProgress, raw, request.uploadProgress));
     if (request.abort) {
         objects.connections.append(QObject::connect(request.abort.data(), &RequestAbort::aborted,
                                                     raw, [raw, &abortedByCaller] {

@@ -8,7 +8,6 @@
 #include <QPointer>
 #include <QUrl>
 
-#include <functional>
 #include <optional>
 
 // Lets the owner of a call abort it while it is in flight (a superseded search, Cancel).
@@ -52,14 +51,10 @@ public:
         QNetworkRequest request;
         QByteArray method = "GET";
         QByteArray body;
-        // When set, the body is streamed from this file instead; a file that cannot be opened
-        // fails the transfer.
-        std::optional<QString> bodyFile;
         qint64 maximumBodySize = defaultMaximumBodySize;
         // Follow redirects as Qt does by default (never from https to http) instead of
         // handing the redirect back. Only for plain fetches that carry no credentials.
         bool followRedirects = false;
-        std::function<void(qint64 sent, qint64 total)> uploadProgress;
         QPointer<RequestAbort> abort;
     };
 

@@ -68,8 +68,7 @@ QNetworkRequest ServiceClient::buildRequest(const ServiceEnvironment &environmen
     networkRequest.setTransferTimeout(int(request.timeout.count()));
     if (request.acceptJson)
         networkRequest.setRawHeader("Accept", "application/json");
-    const bool hasBody = !request.body.isNull() || request.bodyFile.has_value();
-    if (hasBody && !request.contentType.isEmpty())
+    if (!request.body.isNull() && !request.contentType.isEmpty())
         networkRequest.setRawHeader("Content-Type", request.contentType);
     if (const auto origin = ServiceOrigin::originHeaderValue(environment.baseOrigin()))
         networkRequest.setRawHeader("Origin", origin->toUtf8());
@@ -96,8 +95,6 @@ QCoro::Task<HttpResponse> ServiceClient::send(QPointer<SessionHolder> holder,
     transfer.request = buildRequest(*environment, request, requestSession);
     transfer.method = request.method;
     transfer.body = request.body;
-    transfer.bodyFile = request.bodyFile;
-    transfer.uploadProgress = std::move(request.uploadProgress);
     transfer.abort = request.abort;
 
     auto response = co_await HttpTransfer::run(std::move(transfer));

@@ -20,14 +20,11 @@ struct ServiceRequest
     // Already percent-encoded; set as it is.
     QString encodedQuery;
     QByteArray body;
-    // Streamed instead of body when set.
-    std::optional<QString> bodyFile;
     // Sent only with a body.
     QByteArray contentType;
     bool acceptJson = true;
     // An inactivity time-out: the call fails when no byte moves for this long.
     std::chrono::milliseconds timeout{std::chrono::seconds(60)};
-    std::function<void(qint64 sent, qint64 total)> uploadProgress;
     QPointer<RequestAbort> abort;
 };
 
