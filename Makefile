@@ -81,8 +81,9 @@ clean:
 	rm -rf build
 
 # libFuzzer targets of fuzz/ in a clang build (preset fuzz). `make fuzz` runs each target for
-# FUZZ_RUNS executions or FUZZ_SECONDS seconds, whichever ends first; `make fuzz-smoke` runs each
-# over its corpus plus FUZZ_SMOKE_RUNS mutations and fails on any finding (part of CI).
+# FUZZ_RUNS executions or FUZZ_SECONDS seconds, whichever ends first, in FUZZ_JOBS worker
+# processes (1 unless given); `make fuzz-smoke` runs each over its corpus plus FUZZ_SMOKE_RUNS
+# mutations and fails on any finding (part of CI).
 FUZZ_BUILD_DIR := build/fuzz
 fuzz-build: deps
 	cmake --preset fuzz
