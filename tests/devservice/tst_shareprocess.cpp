@@ -371,9 +371,12 @@ private Q_SLOTS:
         if (xvfb.isEmpty() || xdotool.isEmpty())
             QSKIP("needs Xvfb and xdotool (scripts/install-deps installs them)");
 
+        // -noreset: the server otherwise resets whenever its last client goes, and each xdotool
+        // call below is a client of its own; a sheet connecting during such a reset is refused
+        // ("could not connect to display") and ends before it has a window.
         QProcess server;
         server.start(xvfb, {u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s, u"1024x768x24"_s,
-                            u"-nolisten"_s, u"tcp"_s});
+                            u"-nolisten"_s, u"tcp"_s, u"-noreset"_s});
         QVERIFY(server.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine(), slow);
         const QString display = u":"_s + QString::fromLatin1(server.readLine().trimmed());
