@@ -33,9 +33,10 @@ void ShareViewController::viewDidLoad(std::unique_ptr<ShareComposeModel> model)
             &ShareViewController::requestCompleted);
 
     m_engine.setInitialProperties({{u"model"_s, QVariant::fromValue<QObject *>(m_model.get())},
-                                   {u"presenter"_s, QVariant::fromValue<QObject *>(&m_presenter)},
-                                   {u"dark"_s, m_colorScheme == ColorScheme::Dark}});
-    m_engine.load(QUrl(u"qrc:/qt/qml/Zelt/Share/views/ShareSheetWindow.qml"_s));
+                                   {u"presenter"_s, QVariant::fromValue<QObject *>(&m_presenter)}});
+    m_engine.load(QUrl(m_colorScheme == ColorScheme::Dark
+                           ? u"qrc:/qt/qml/Zelt/Share/views/DarkShareSheetWindow.qml"_s
+                           : u"qrc:/qt/qml/Zelt/Share/views/ShareSheetWindow.qml"_s));
     const auto roots = m_engine.rootObjects();
     m_window = roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(roots.first());
     if (!m_window) {

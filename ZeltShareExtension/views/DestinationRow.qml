@@ -25,7 +25,7 @@ AbstractButton {
 
     background: Rectangle {
         radius: 12
-        color: SheetColors.fill(row.palette.windowText)
+        color: SheetColors.fill(row.palette.active.windowText)
         border.width: row.visualFocus ? 2 : 0
         border.color: row.palette.highlight
         opacity: row.down ? 0.8 : 1
@@ -33,11 +33,13 @@ AbstractButton {
 
     contentItem: RowLayout {
         spacing: 10
+        // Dimmed as a whole while disabled, the icon with the texts: the colours are the
+        // enabled ones.
         opacity: row.enabled ? 1 : 0.5
 
         Label {
             text: qsTr("To")
-            color: SheetColors.secondary(row.palette.windowText)
+            color: SheetColors.secondary(row.palette.active.windowText)
             Accessible.ignored: true
         }
         Item {
@@ -55,6 +57,7 @@ AbstractButton {
         Label {
             objectName: "destinationName"
             text: row.destination.name
+            color: row.palette.active.windowText
             font.weight: Font.Medium
             elide: Label.ElideRight
             maximumLineCount: 1
@@ -76,7 +79,7 @@ AbstractButton {
         SymbolIcon {
             name: "chevron.right"
             bold: true
-            color: SheetColors.tertiary(row.palette.windowText)
+            color: SheetColors.tertiary(row.palette.active.windowText)
             implicitWidth: 12
             implicitHeight: 12
             Accessible.ignored: true

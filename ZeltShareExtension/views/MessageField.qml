@@ -12,9 +12,10 @@ ScrollView {
     enabled: !model.isSending
     implicitHeight: Math.min(Math.max(area.contentHeight, 3 * lineHeight), 8 * lineHeight)
                     + area.topPadding + area.bottomPadding
+    // The card stays as it is while disabled; the text and placeholder dim.
     background: Rectangle {
         radius: 12
-        color: SheetColors.fill(field.palette.windowText)
+        color: SheetColors.fill(field.palette.active.windowText)
     }
 
     FontMetrics {

@@ -29,16 +29,30 @@ Page {
     title: qsTr("Send to Zelt")
 
     header: ToolBar {
-        RowLayout {
-            anchors.fill: parent
-            anchors.leftMargin: 6
-            anchors.rightMargin: 6
+        topPadding: 4
+        bottomPadding: 5
 
-            Button {
-                objectName: "cancelButton"
-                text: qsTr("Cancel")
-                flat: true
-                onClicked: view.model.cancel()
+        RowLayout {
+            id: toolbarRow
+            // Cancel and the confirmation take the same width, so that the title is centred.
+            readonly property real sideWidth: Math.max(cancelButton.implicitWidth,
+                                                       confirmation.implicitWidth)
+
+            anchors.fill: parent
+
+            Item {
+                implicitHeight: cancelButton.implicitHeight
+                Layout.preferredWidth: toolbarRow.sideWidth
+
+                Button {
+                    id: cancelButton
+                    objectName: "cancelButton"
+                    anchors.left: parent.left
+                    anchors.verticalCenter: parent.verticalCenter
+                    text: qsTr("Cancel")
+                    flat: true
+                    onClicked: view.model.cancel()
+                }
             }
             Label {
                 text: view.title
@@ -47,18 +61,19 @@ Page {
                 horizontalAlignment: Qt.AlignHCenter
                 Layout.fillWidth: true
             }
-            // The confirmation place: only when signed in.
+            // The confirmation place: empty unless signed in.
             Item {
-                visible: view.model.signedIn
+                id: confirmation
                 implicitWidth: Math.max(sendButton.implicitWidth, sentLabel.implicitWidth)
                 implicitHeight: sendButton.implicitHeight
+                Layout.preferredWidth: toolbarRow.sideWidth
 
                 Button {
                     id: sendButton
                     objectName: "sendButton"
                     anchors.right: parent.right
                     anchors.verticalCenter: parent.verticalCenter
-                    visible: !view.model.sent && !view.model.isSending
+                    visible: view.model.signedIn && !view.model.sent && !view.model.isSending
                     text: qsTr("Send")
                     font.weight: Font.DemiBold
                     highlighted: true
@@ -68,11 +83,13 @@ Page {
                 BusyIndicator {
                     objectName: "sendingIndicator"
                     anchors.right: parent.right
+                    anchors.rightMargin: 6
                     anchors.verticalCenter: parent.verticalCenter
-                    visible: !view.model.sent && view.model.isSending
+                    visible: view.model.signedIn && !view.model.sent && view.model.isSending
                     running: visible
-                    implicitWidth: 24
-                    implicitHeight: 24
+                    padding: 0
+                    implicitWidth: 22
+                    implicitHeight: 22
                     Accessible.name: qsTr("Sending")
                 }
                 RowLayout {
@@ -80,7 +97,7 @@ Page {
                     objectName: "sentLabel"
                     anchors.right: parent.right
                     anchors.verticalCenter: parent.verticalCenter
-                    visible: view.model.sent
+                    visible: view.model.signedIn && view.model.sent
                     spacing: 6
                     Accessible.role: Accessible.StaticText
                     Accessible.name: sentText.text
@@ -127,10 +144,23 @@ Page {
                 visible: view.sheetState === "loading"
                 Layout.fillWidth: true
                 Layout.minimumHeight: 200
-                BusyIndicator {
+
+                Column {
                     anchors.centerIn: parent
-                    running: parent.visible
-                    Accessible.name: qsTr("Loading")
+                    spacing: 4
+
+                    BusyIndicator {
+                        anchors.horizontalCenter: parent.horizontalCenter
+                        running: view.sheetState === "loading"
+                        Accessible.name: loadingLabel.text
+                    }
+                    Label {
+                        id: loadingLabel
+                        objectName: "loadingLabel"
+                        anchors.horizontalCenter: parent.horizontalCenter
+                        text: qsTr("Loading")
+                        color: SheetColors.secondary(view.palette.windowText)
+                    }
                 }
             }
 
@@ -157,12 +187,13 @@ Page {
                          && view.singleImage
                 Layout.fillWidth: true
                 Layout.preferredHeight: {
-                    // The picture's implicit size is the preview's own, at scale 1.
+                    // Scaled to fit the full width, up or down, and at most 280 tall; the
+                    // picture's implicit size gives the preview's proportions.
                     const w = singleImagePicture.implicitWidth
                     const h = singleImagePicture.implicitHeight
                     if (w <= 0)
                         return 0
-                    return Math.min(280, h, width * h / w)
+                    return Math.min(280, width * h / w)
                 }
                 PreviewImage {
                     id: singleImagePicture

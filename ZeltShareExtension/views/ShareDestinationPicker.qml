@@ -68,13 +68,20 @@ Page {
     title: qsTr("Send To")
 
     header: ToolBar {
+        topPadding: 4
+        bottomPadding: 9
+        horizontalPadding: 16
+
         ColumnLayout {
             anchors.fill: parent
-            anchors.margins: 6
             spacing: 6
 
             RowLayout {
+                Layout.leftMargin: -10
+                Layout.rightMargin: -10
+
                 Button {
+                    id: backButton
                     objectName: "backButton"
                     text: qsTr("‹ Back")
                     flat: true
@@ -89,7 +96,7 @@ Page {
                 }
                 // Balances the back button, so that the title is centred.
                 Item {
-                    implicitWidth: 70
+                    implicitWidth: backButton.implicitWidth
                 }
             }
             TextField {

@@ -193,7 +193,8 @@ struct Sheet
     }
     void screenshot(const QString &name) const
     {
-        QTest::qWait(50);
+        // Past the spinners' fade-in and the stack's transitions.
+        QTest::qWait(300);
         const QImage image = controller.window()->grabWindow();
         QVERIFY(!image.isNull());
         image.save(QStringLiteral(ZELT_REVIEW_DIR) + u'/' + name + u".png"_s);
@@ -249,6 +250,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(sheet.settled(), slow);
         sheet.model->setLoading(true);
         QTRY_VERIFY(shown(sheet.item(u"loadingIndicator"_s)));
+        QCOMPARE(sheet.text(u"loadingLabel"_s), u"Loading"_s);
         for (const auto &hidden : {u"destinationRow"_s, u"messageField"_s, u"fileList"_s})
             QVERIFY2(!shown(sheet.item(hidden)), qPrintable(hidden));
         sheet.screenshot(u"loading"_s);
@@ -296,11 +298,20 @@ private Q_SLOTS:
             QVERIFY(!shown(send)); // only Cancel in the toolbar
             QVERIFY(shown(sheet.item(u"cancelButton"_s)));
         } else if (state == u"one-image") {
-            QVERIFY(shown(sheet.item(u"singleImagePreview"_s)));
+            auto *preview = sheet.item(u"singleImagePreview"_s);
+            QVERIFY(shown(preview));
             QVERIFY(!shown(sheet.item(u"fileList"_s)));
-            QVERIFY(sheet.item(u"singleImagePreview"_s)->height() <= 280);
+            QCOMPARE(preview->height(), 280);
             QVERIFY(send->isEnabled());
             QCOMPARE(sheet.text(u"destinationName"_s), u"Tovi"_s);
+            // A preview smaller than the sheet is scaled up to the width, to at most 280 tall,
+            // not shown at its own size.
+            const QUuid id = sheet.model->files().first().id;
+            sheet.model->insertPreview(id, sheet.model->previews().value(id).scaled(80, 60));
+            QTest::qWait(20);
+            QCOMPARE(preview->height(), 280);
+            sheet.model->insertPreview(id, sheet.model->previews().value(id).scaled(100, 20));
+            QTRY_COMPARE(preview->height(), preview->width() / 5);
         } else if (state == u"three-files") {
             QVERIFY(shown(sheet.item(u"fileList"_s)));
             QCOMPARE(findAll(sheet.item(u"fileList"_s), u"fileRow"_s).size(), 3);
@@ -317,7 +328,11 @@ private Q_SLOTS:
             QCOMPARE(details[2]->property("text").toString(), u"1.2 MB"_s);
             QVERIFY(details[0]->property("text").toString().endsWith(u", 1.2 MB"_s));
         } else if (state == u"sending") {
+            auto *message = sheet.item(u"messageArea"_s);
+            const auto enabledText = message->property("color").value<QColor>();
             sheet.model->setIsSending(true);
+            // The message field shows that it is disabled.
+            QTRY_VERIFY(message->property("color").value<QColor>() != enabledText);
             sheet.model->setUploadProgress(0.426);
             QTRY_COMPARE(sheet.text(u"uploadProgressLabel"_s), u"Uploading 42%"_s);
             QVERIFY(shown(sheet.item(u"uploadProgress"_s)));
@@ -345,6 +360,12 @@ private Q_SLOTS:
             QCOMPARE(sheet.text(u"destinationName"_s), u"Tovi"_s);
             QVERIFY(shown(send));
             QVERIFY(!send->isEnabled());
+            // A disabled Send looks it: its label is not in the enabled Cancel's colour.
+            const auto labelColor = [](QQuickItem *button) {
+                return button->property("contentItem").value<QQuickItem *>()->property("color");
+            };
+            QVERIFY(labelColor(send).isValid());
+            QVERIFY(labelColor(send) != labelColor(sheet.item(u"cancelButton"_s)));
         }
         if (state != u"signed-out" && state != u"sending" && state != u"sent")
             QVERIFY(!shown(sheet.item(u"uploadProgress"_s)));
