@@ -207,6 +207,13 @@ class TestShareViews : public QObject
 {
     Q_OBJECT
 
+    static void schemes()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -398,10 +405,14 @@ private Q_SLOTS:
         QCOMPARE(accessible->text(QAccessible::Name), u"To Tovi"_s);
     }
 
-    // The picker: pushed from the destination row, searched, chosen from, and popped.
+    // The picker: pushed from the destination row, searched, chosen from, and popped; in each
+    // scheme, for its screenshots.
+    void pickerChoosesAThread_data() { schemes(); }
     void pickerChoosesAThread()
     {
-        Sheet sheet({{u"a.pdf"_s, u"application/pdf"_s}});
+        QFETCH(bool, dark);
+        const QString scheme = dark ? u"-dark"_s : u"-light"_s;
+        Sheet sheet({{u"a.pdf"_s, u"application/pdf"_s}}, true, destinations(true, 2), dark);
         QTRY_VERIFY_WITH_TIMEOUT(sheet.settled(), slow);
         QMetaObject::invokeMethod(sheet.item(u"destinationRow"_s), "clicked");
         QTRY_VERIFY(sheet.showsPicker(true));
@@ -413,7 +424,7 @@ private Q_SLOTS:
         QCOMPARE(subtitles[1]->property("text").toString(), u"Updated 3 hours ago"_s);
         const auto marks = findAll(sheet.item(u"destinationList"_s), u"selectedMark"_s);
         QVERIFY(marks[0]->isVisible() && !marks[1]->isVisible());
-        sheet.screenshot(u"picker"_s);
+        sheet.screenshot(u"picker"_s + scheme);
 
         // A search without results shows the query; the keyboard then picks from the results.
         auto *search = sheet.item(u"searchField"_s);
@@ -421,7 +432,7 @@ private Q_SLOTS:
         typeText(sheet.controller.window(), "none");
         QTRY_VERIFY_WITH_TIMEOUT(shown(sheet.item(u"noMatch"_s)), slow);
         QCOMPARE(sheet.text(u"noMatch"_s), u"No threads match “none”"_s);
-        sheet.screenshot(u"picker-no-match"_s);
+        sheet.screenshot(u"picker-no-match"_s + scheme);
         search->setProperty("text", u"Thread"_s);
         QTRY_COMPARE_WITH_TIMEOUT(findAll(sheet.item(u"destinationList"_s), u"pickerRow"_s).size(),
                                   2, slow);
@@ -490,9 +501,11 @@ private Q_SLOTS:
     }
 
     // The security-key overlay follows the presenter; the PIN typed reaches the prompt.
+    void passkeyOverlay_data() { schemes(); }
     void passkeyOverlay()
     {
-        Sheet sheet({{u"a.pdf"_s, u"application/pdf"_s}});
+        QFETCH(bool, dark);
+        Sheet sheet({{u"a.pdf"_s, u"application/pdf"_s}}, true, destinations(true, 2), dark);
         QTRY_VERIFY_WITH_TIMEOUT(sheet.settled(), slow);
         auto *presenter = sheet.controller.presenter();
         QVERIFY(!shown(sheet.item(u"passkeyPanel"_s)));
@@ -504,7 +517,7 @@ private Q_SLOTS:
         auto pin = presenter->requestPin(3, true);
         QTRY_VERIFY(shown(sheet.item(u"pinField"_s)));
         QVERIFY(shown(sheet.item(u"passkeyWrongPin"_s)));
-        sheet.screenshot(u"passkey-pin"_s);
+        sheet.screenshot(dark ? u"passkey-pin-dark"_s : u"passkey-pin-light"_s);
         typeText(sheet.controller.window(), "1234");
         QTest::keyClick(sheet.controller.window(), Qt::Key_Return);
         const auto typed = TaskResult<std::optional<QString>>::wait(std::move(pin));
