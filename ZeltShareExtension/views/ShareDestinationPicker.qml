@@ -76,6 +76,8 @@ Page {
             anchors.fill: parent
             spacing: 6
 
+            // The search field lines up with the sheet's cards, 16 in; Back sits where the
+            // compose view's Cancel does.
             RowLayout {
                 Layout.leftMargin: -10
                 Layout.rightMargin: -10
