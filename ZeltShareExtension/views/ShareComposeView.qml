@@ -61,58 +61,64 @@ Page {
                 horizontalAlignment: Qt.AlignHCenter
                 Layout.fillWidth: true
             }
-            // The confirmation place: empty unless signed in.
+            // The confirmation place: Send, the sending spinner or "Sent", when signed in.
             Item {
                 id: confirmation
                 implicitWidth: Math.max(sendButton.implicitWidth, sentLabel.implicitWidth)
                 implicitHeight: sendButton.implicitHeight
                 Layout.preferredWidth: toolbarRow.sideWidth
 
-                Button {
-                    id: sendButton
-                    objectName: "sendButton"
-                    anchors.right: parent.right
-                    anchors.verticalCenter: parent.verticalCenter
-                    visible: view.model.signedIn && !view.model.sent && !view.model.isSending
-                    text: qsTr("Send")
-                    font.weight: Font.DemiBold
-                    highlighted: true
-                    enabled: view.model.canSend
-                    onClicked: view.model.send()
-                }
-                BusyIndicator {
-                    objectName: "sendingIndicator"
-                    anchors.right: parent.right
-                    anchors.rightMargin: 6
-                    anchors.verticalCenter: parent.verticalCenter
-                    visible: view.model.signedIn && !view.model.sent && view.model.isSending
-                    running: visible
-                    padding: 0
-                    implicitWidth: 22
-                    implicitHeight: 22
-                    Accessible.name: qsTr("Sending")
-                }
-                RowLayout {
-                    id: sentLabel
-                    objectName: "sentLabel"
-                    anchors.right: parent.right
-                    anchors.verticalCenter: parent.verticalCenter
-                    visible: view.model.signedIn && view.model.sent
-                    spacing: 6
-                    Accessible.role: Accessible.StaticText
-                    Accessible.name: sentText.text
+                // The place keeps its width when signed out, so that the title stays centred.
+                Item {
+                    anchors.fill: parent
+                    visible: view.model.signedIn
 
-                    SymbolIcon {
-                        name: "checkmark.circle.fill"
-                        color: SheetColors.green(view.palette.window)
-                        implicitWidth: 18
-                        implicitHeight: 18
-                    }
-                    Label {
-                        id: sentText
-                        text: qsTr("Sent")
-                        color: SheetColors.green(view.palette.window)
+                    Button {
+                        id: sendButton
+                        objectName: "sendButton"
+                        anchors.right: parent.right
+                        anchors.verticalCenter: parent.verticalCenter
+                        visible: !view.model.sent && !view.model.isSending
+                        text: qsTr("Send")
                         font.weight: Font.DemiBold
+                        highlighted: true
+                        enabled: view.model.canSend
+                        onClicked: view.model.send()
+                    }
+                    BusyIndicator {
+                        objectName: "sendingIndicator"
+                        anchors.right: parent.right
+                        anchors.rightMargin: 6
+                        anchors.verticalCenter: parent.verticalCenter
+                        visible: !view.model.sent && view.model.isSending
+                        running: visible
+                        padding: 0
+                        implicitWidth: 22
+                        implicitHeight: 22
+                        Accessible.name: qsTr("Sending")
+                    }
+                    RowLayout {
+                        id: sentLabel
+                        objectName: "sentLabel"
+                        anchors.right: parent.right
+                        anchors.verticalCenter: parent.verticalCenter
+                        visible: view.model.sent
+                        spacing: 6
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: sentText.text
+
+                        SymbolIcon {
+                            name: "checkmark.circle.fill"
+                            color: SheetColors.green(view.palette.window)
+                            implicitWidth: 18
+                            implicitHeight: 18
+                        }
+                        Label {
+                            id: sentText
+                            text: qsTr("Sent")
+                            color: SheetColors.green(view.palette.window)
+                            font.weight: Font.DemiBold
+                        }
                     }
                 }
             }
@@ -140,6 +146,7 @@ Page {
             spacing: 12
 
             Item {
+                id: loadingState
                 objectName: "loadingIndicator"
                 visible: view.sheetState === "loading"
                 Layout.fillWidth: true
@@ -151,7 +158,7 @@ Page {
 
                     BusyIndicator {
                         anchors.horizontalCenter: parent.horizontalCenter
-                        running: view.sheetState === "loading"
+                        running: loadingState.visible
                         Accessible.name: loadingLabel.text
                     }
                     Label {
