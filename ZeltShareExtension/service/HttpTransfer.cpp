@@ -117,6 +117,10 @@ QCoro::Task<HttpResponse> HttpTransfer::run(Request request)
     if (!response.bodyTooLarge)
         drain();
     const auto status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    // The status line and the headers of an answer whose body went past the ceiling still
+    // count: the response check reads them (a refused session, a rotated cookie).
+    response.url = raw->url();
+    response.headerFields = raw->rawHeaderPairs();
     if (response.bodyTooLarge) {
         if (status.isValid())
             response.statusCode = status.toInt();
@@ -131,7 +135,5 @@ QCoro::Task<HttpResponse> HttpTransfer::run(Request request)
 
     if (status.isValid())
         response.statusCode = status.toInt();
-    response.url = raw->url();
-    response.headerFields = raw->rawHeaderPairs();
     co_return response;
 }

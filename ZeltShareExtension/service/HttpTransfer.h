@@ -34,7 +34,8 @@ struct HttpResponse
     QUrl url;
     QList<QNetworkReply::RawHeaderPair> headerFields;
     QByteArray body;
-    // The body went past the ceiling and was abandoned.
+    // The body went past the ceiling and was abandoned; the status and headers are those of
+    // the answer, when it had come that far.
     bool bodyTooLarge = false;
 };
 
