@@ -1,5 +1,7 @@
 #include "TerminationSignals.h"
 
+#include "ProcessShutdown.h"
+
 #include <csignal>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -11,6 +13,9 @@ int signalPipe[2] = {-1, -1};
 
 extern "C" void forwardSignal(int signalNumber)
 {
+    // Copies and image preparation on worker threads stop at once, before the main thread
+    // has even read the byte.
+    ProcessShutdown::requestStop();
     const unsigned char byte = static_cast<unsigned char>(signalNumber);
     [[maybe_unused]] const auto written = ::write(signalPipe[0], &byte, 1);
 }

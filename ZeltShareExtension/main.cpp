@@ -1,4 +1,5 @@
 #include "HeadlessShare.h"
+#include "ProcessShutdown.h"
 #include "ShareComposeModel.h"
 #include "ShareTemporaryDirectory.h"
 #include "ShareViewController.h"
@@ -185,13 +186,24 @@ int main(int argc, char *argv[])
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &app,
                      [&app](int signalNumber) { app.exit(128 + signalNumber); });
 
+    // Whatever ends the loop, the work it started ends before the model and the application
+    // go: nothing may run on (or write into the copies) after that.
+    int status = 0;
     if (headless) {
-        ShareComposeModel model(environment, ShareComposeModel::intakeLoader(context.get()));
-        model.setVideoProbe(ShareComposeModel::fileVideoProbe());
-        QTextStream output(stdout);
-        HeadlessShare share(model, options, errors, &output, isatty(STDERR_FILENO) == 1);
-        QObject::connect(&share, &HeadlessShare::finished, &app, &QCoreApplication::exit);
-        return app.exec();
+        {
+            ShareComposeModel model(environment, ShareComposeModel::intakeLoader(context.get()));
+            model.setVideoProbe(ShareComposeModel::fileVideoProbe());
+            QTextStream output(stdout);
+            auto share = std::make_unique<HeadlessShare>(model, options, errors, &output,
+                                                         isatty(STDERR_FILENO) == 1);
+            QObject::connect(share.get(), &HeadlessShare::finished, &app, &QCoreApplication::exit);
+            status = app.exec();
+            // Says nothing more: its one line is out.
+            share.reset();
+            ProcessShutdown::stopWork();
+        }
+        ProcessShutdown::finish();
+        return status;
     }
 
     if (qEnvironmentVariableIsEmpty("QT_QUICK_CONTROLS_STYLE"))
@@ -204,20 +216,30 @@ int main(int argc, char *argv[])
         qEnvironmentVariableIsEmpty("QSG_RHI_BACKEND"))
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QGuiApplication::setWindowIcon(QIcon::fromTheme(u"app.zelt.ZeltShare"_s));
-    ShareViewController controller;
-    controller.setColorScheme(ShareViewController::desktopColorScheme());
-    auto model = std::make_unique<ShareComposeModel>(
-        environment, ShareComposeModel::intakeLoader(context.get()));
-    model->setVideoProbe(ShareComposeModel::fileVideoProbe());
-    controller.viewDidLoad(std::move(model));
-    if (!controller.window())
-        return 1;
-    QObject::connect(&controller, &ShareViewController::finished, &app, [&app] { app.exit(0); });
-    controller.show();
-    // bench/startup measures the time to the sheet's first frame as the length of the run.
-    if (qEnvironmentVariableIsSet("ZELT_SHARE_EXIT_AFTER_FIRST_FRAME"))
-        QObject::connect(
-            controller.window(), &QQuickWindow::frameSwapped, &app, [&app] { app.exit(0); },
-            Qt::QueuedConnection);
-    return app.exec();
+    {
+        ShareViewController controller;
+        controller.setColorScheme(ShareViewController::desktopColorScheme());
+        auto model = std::make_unique<ShareComposeModel>(
+            environment, ShareComposeModel::intakeLoader(context.get()));
+        model->setVideoProbe(ShareComposeModel::fileVideoProbe());
+        controller.viewDidLoad(std::move(model));
+        if (controller.window()) {
+            QObject::connect(&controller, &ShareViewController::finished, &app,
+                             [&app] { app.exit(0); });
+            controller.show();
+            // bench/startup measures the time to the sheet's first frame as the length of the
+            // run.
+            if (qEnvironmentVariableIsSet("ZELT_SHARE_EXIT_AFTER_FIRST_FRAME"))
+                QObject::connect(
+                    controller.window(), &QQuickWindow::frameSwapped, &app,
+                    [&app] { app.exit(0); }, Qt::QueuedConnection);
+            status = app.exec();
+            controller.window()->hide();
+        } else {
+            status = 1;
+        }
+        ProcessShutdown::stopWork();
+    }
+    ProcessShutdown::finish();
+    return status;
 }

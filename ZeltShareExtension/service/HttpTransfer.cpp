@@ -38,6 +38,21 @@ bool isTransportFailure(QNetworkReply::NetworkError error)
     return error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied;
 }
 
+// The replies in flight, and the managers not yet deleted. Main thread only.
+QList<QNetworkReply *> &repliesInFlight()
+{
+    static QList<QNetworkReply *> replies;
+    return replies;
+}
+int liveManagers = 0;
+bool abortingAll = false;
+
+TransportError canceled()
+{
+    return TransportError(QNetworkReply::OperationCanceledError,
+                          QNetworkReply::tr("Operation canceled"));
+}
+
 // The network objects of one transfer. The coroutine resumes inside the reply's own
 // finished() emission, where deleting the reply is not allowed, so they go with deleteLater()
 // once every connection into the coroutine's frame is cut.
@@ -47,16 +62,28 @@ struct TransferObjects
     QNetworkReply *reply = nullptr;
     QList<QMetaObject::Connection> connections;
 
-    TransferObjects() = default;
+    TransferObjects()
+    {
+        ++liveManagers;
+        QObject::connect(manager, &QObject::destroyed, [] { --liveManagers; });
+    }
     TransferObjects(const TransferObjects &) = delete;
     TransferObjects &operator=(const TransferObjects &) = delete;
     ~TransferObjects()
     {
         for (const auto &connection : std::as_const(connections))
             QObject::disconnect(connection);
-        if (reply)
+        if (reply) {
+            repliesInFlight().removeOne(reply);
             reply->disconnect();
+        }
         manager->deleteLater();
+    }
+
+    void start(QNetworkReply *started)
+    {
+        reply = started;
+        repliesInFlight().append(started);
     }
 };
 
@@ -64,9 +91,8 @@ struct TransferObjects
 
 QCoro::Task<HttpResponse> HttpTransfer::run(Request request)
 {
-    if (request.abort && request.abort->isAborted())
-        throw TransportError(QNetworkReply::OperationCanceledError,
-                             QNetworkReply::tr("Operation canceled"));
+    if (abortingAll || (request.abort && request.abort->isAborted()))
+        throw canceled();
 
     applyCommonSettings(request.request);
     if (request.followRedirects)
@@ -76,9 +102,9 @@ QCoro::Task<HttpResponse> HttpTransfer::run(Request request)
     TransferObjects objects;
     auto &manager = *objects.manager;
     if (request.body.isNull() && request.method == "GET")
-        objects.reply = manager.get(request.request);
+        objects.start(manager.get(request.request));
     else
-        objects.reply = manager.sendCustomRequest(request.request, request.method, request.body);
+        objects.start(manager.sendCustomRequest(request.request, request.method, request.body));
 
     HttpResponse response;
     bool abortedByCaller = false;
@@ -128,6 +154,8 @@ QCoro::Task<HttpResponse> HttpTransfer::run(Request request)
     }
 
     const auto error = raw->error();
+    if (error == QNetworkReply::OperationCanceledError && abortingAll)
+        throw canceled();
     if (error == QNetworkReply::OperationCanceledError && !abortedByCaller)
         throw TransportError(QNetworkReply::TimeoutError, ServiceText::timedOut());
     if (isTransportFailure(error) || (error != QNetworkReply::NoError && !status.isValid()))
@@ -136,4 +164,19 @@ QCoro::Task<HttpResponse> HttpTransfer::run(Request request)
     if (status.isValid())
         response.statusCode = status.toInt();
     co_return response;
+}
+
+void HttpTransfer::abortAll()
+{
+    abortingAll = true;
+    // Each abort resumes the coroutine of its transfer, which takes its reply off the list.
+    while (!repliesInFlight().isEmpty()) {
+        auto *reply = repliesInFlight().takeFirst();
+        reply->abort();
+    }
+}
+
+int HttpTransfer::liveTransfers()
+{
+    return liveManagers;
 }

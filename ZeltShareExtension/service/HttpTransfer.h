@@ -68,4 +68,12 @@ public:
     // Throws TransportError when the transfer ends without an HTTP answer, including the
     // inactivity time-out set on the request and an abort.
     static QCoro::Task<HttpResponse> run(Request request);
+
+    // Aborts every transfer in flight (its caller sees a canceled transfer) and makes every
+    // later one fail the same way at once. Qt's network objects must be gone before the
+    // application object is: a process calls this on its way out, then lets liveTransfers()
+    // reach 0.
+    static void abortAll();
+    // Transfers whose network objects still exist, the ones waiting for deletion included.
+    static int liveTransfers();
 };
