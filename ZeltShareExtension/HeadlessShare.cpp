@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 
+using namespace Qt::StringLiterals;
+
 HeadlessShare::HeadlessShare(ShareComposeModel &model, Options options, QTextStream &errors,
                              QTextStream *output, bool progressBar, QObject *parent)
     : QObject(parent)
@@ -55,6 +57,27 @@ void HeadlessShare::reportProgress()
              << label << (percent >= 100 ? "\n" : "") << Qt::flush;
 }
 
+QString HeadlessShare::terminalText(const QString &text)
+{
+    QString safe;
+    safe.reserve(text.size());
+    for (const QChar character : text) {
+        const char16_t unit = character.unicode();
+        const bool control = unit < 0x20 || (unit >= 0x7f && unit <= 0x9f);
+        const bool separator = unit == 0x2028 || unit == 0x2029;
+        const bool bidirectional = (unit >= 0x202a && unit <= 0x202e) ||
+                                   (unit >= 0x2066 && unit <= 0x2069) || unit == 0x200e ||
+                                   unit == 0x200f || unit == 0x061c;
+        if (control)
+            safe += u"\\x"_s + QString::number(unit, 16).toUpper().rightJustified(2, u'0');
+        else if (separator || bidirectional)
+            safe += u"\\u{"_s + QString::number(unit, 16).toUpper().rightJustified(4, u'0') + u'}';
+        else
+            safe += character;
+    }
+    return safe;
+}
+
 void HeadlessShare::fail(const QString &message)
 {
     if (m_done)
@@ -62,7 +85,7 @@ void HeadlessShare::fail(const QString &message)
     m_done = true;
     if (m_progressBar && m_lastPercent >= 0 && m_lastPercent < 100)
         m_errors << '\n';
-    m_errors << message << Qt::endl;
+    m_errors << terminalText(message) << Qt::endl;
     Q_EMIT finished(1);
 }
 
@@ -73,11 +96,15 @@ void HeadlessShare::listDestinations()
     if (const auto &error = model.destinationsError())
         return fail(*error);
     QTextStream &out = m_output ? *m_output : m_errors;
+    // One line per destination, whatever the titles hold.
     if (model.toviAvailable())
         out << "tovi\t" << tr("Tovi") << '\n';
     for (const auto &thread : model.recentThreads())
-        out << "thread:" << thread.id << '\t' << thread.title << '\n';
+        out << "thread:" << terminalText(thread.id) << '\t' << terminalText(thread.title) << '\n';
     out.flush();
+    // A list that did not reach its reader (a full disk, a closed pipe) is no success.
+    if (out.status() != QTextStream::Ok)
+        return fail(tr("The list of destinations could not be written."));
     m_done = true;
     Q_EMIT finished(0);
 }

@@ -40,6 +40,12 @@ public:
                   QTextStream *output = nullptr, bool progressBar = false,
                   QObject *parent = nullptr);
 
+    // text as it may reach a terminal: every control character (C0, DEL, C1), the line and
+    // paragraph separators and the bidirectional controls written as \xNN or \u{NNNN}, so
+    // that a service's message, a thread's title or a file's name can neither move the cursor,
+    // recolour or retitle the terminal, nor start a line of its own.
+    static QString terminalText(const QString &text);
+
 Q_SIGNALS:
     void finished(int exitCode);
 

@@ -44,7 +44,8 @@ void ProcessShutdown::stopWork()
     for (int round = 0; round < 100; ++round) {
         QThreadPool::globalInstance()->waitForDone(int(deadline.remainingTime()));
         drainEvents();
-        if (HttpTransfer::liveTransfers() == 0 && QThreadPool::globalInstance()->activeThreadCount() == 0)
+        if (HttpTransfer::liveTransfers() == 0 &&
+            QThreadPool::globalInstance()->activeThreadCount() == 0)
             break;
         if (deadline.hasExpired() && HttpTransfer::liveTransfers() == 0)
             break;

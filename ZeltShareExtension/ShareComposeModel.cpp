@@ -8,6 +8,7 @@
 #include "service/ServiceError.h"
 #include "service/UserDefaults.h"
 
+#include <QFileInfo>
 #include <QTimer>
 
 using namespace Qt::StringLiterals;
@@ -298,6 +299,12 @@ QCoro::Task<> ShareComposeModel::loadItems()
     QPointer<ShareComposeModel> self(this);
     if (!m_itemLoader) {
         finishLoading(false, std::nullopt);
+        co_return;
+    }
+    // Copies never go through a link or into another user's directory.
+    if (!m_temporaryDirectory.isUsable()) {
+        finishLoading(false, ShareTemporaryDirectory::unsafeRootMessage(
+                                 QFileInfo(m_temporaryDirectory.path()).path()));
         co_return;
     }
     try {

@@ -3,6 +3,7 @@
 #include "FileCopy.h"
 #include "ImagePreparation.h"
 #include "Logging.h"
+#include "ProcessShutdown.h"
 #include "host/ExtensionContext.h"
 #include "host/WorkerThread.h"
 #include "service/ServiceError.h"
@@ -51,6 +52,18 @@ QString cannotBeShared()
 QString couldNotLoad()
 {
     return QCoreApplication::translate("IntakeText", "A shared file could not be loaded.");
+}
+QString notEnoughSpace(const QString &displayName)
+{
+    return QCoreApplication::translate("IntakeText",
+                                       "There is not enough free disk space to share %1.")
+        .arg(displayName);
+}
+QString changedWhileCopied(const QString &displayName)
+{
+    return QCoreApplication::translate("IntakeText",
+                                       "%1 changed while it was copied. Share it again.")
+        .arg(displayName);
 }
 } // namespace IntakeText
 
@@ -148,6 +161,16 @@ public:
 private:
     int m_descriptor;
 };
+
+// Only a regular file is copied: a folder has a text of its own, and a pipe, a device or a
+// socket would block the copy or never end.
+void checkRegularFile(const struct stat &status)
+{
+    if (S_ISDIR(status.st_mode))
+        throw ShareError(IntakeText::foldersCannotBeShared());
+    if (!S_ISREG(status.st_mode))
+        throw ShareError(IntakeText::cannotBeShared());
+}
 
 // Creates path and the directories above it that are missing, each private to the user.
 void makePrivateDirectories(const QString &path)
@@ -617,8 +640,7 @@ CopiedFile SharedItemIntake::copyIntoDirectory(const QString &source, const QStr
     struct stat status = {};
     if (::stat(encodedSource.constData(), &status) != 0)
         throwErrno("stat");
-    if (!S_ISREG(status.st_mode))
-        throw ShareError(IntakeText::foldersCannotBeShared());
+    checkRegularFile(status);
     if (status.st_size <= 0)
         throw ShareError(IntakeText::isEmpty(displayName));
 
@@ -629,8 +651,11 @@ CopiedFile SharedItemIntake::copyIntoDirectory(const QString &source, const QStr
         throwErrno("open");
     if (::fstat(input.get(), &status) != 0)
         throwErrno("fstat");
-    if (!S_ISREG(status.st_mode))
-        throw ShareError(IntakeText::foldersCannotBeShared());
+    checkRegularFile(status);
+    // What is copied is the size read now: a file that grows meanwhile is taken up to here.
+    const qint64 size = status.st_size;
+    if (size <= 0)
+        throw ShareError(IntakeText::isEmpty(displayName));
 
     std::optional<ContentType> contentType = givenContentType;
     if (!contentType) {
@@ -661,18 +686,21 @@ CopiedFile SharedItemIntake::copyIntoDirectory(const QString &source, const QStr
         throwErrno("open");
     qint64 copied = 0;
     try {
-        copied = FileCopy::copyContents(input.get(), output.get());
+        copied = FileCopy::copyContents(input.get(), output.get(), size,
+                                        &ProcessShutdown::stopRequested());
         if (!output.close())
             throwErrno("close");
+        // A file cut short while it was read would be sent as half of itself.
+        if (copied < size)
+            throw ShareError(IntakeText::changedWhileCopied(displayName));
+    } catch (const std::system_error &error) {
+        ::unlink(encodedDestination.constData());
+        if (error.code() == std::errc::no_space_on_device)
+            throw ShareError(IntakeText::notEnoughSpace(displayName));
+        throw;
     } catch (...) {
         ::unlink(encodedDestination.constData());
         throw;
-    }
-    // The size is what was copied: a file that changed since it was looked at is sent as it
-    // was read, and one emptied meanwhile is empty.
-    if (copied <= 0) {
-        ::unlink(encodedDestination.constData());
-        throw ShareError(IntakeText::isEmpty(displayName));
     }
     return CopiedFile{QUrl::fromLocalFile(destination), copied, contentType};
 }

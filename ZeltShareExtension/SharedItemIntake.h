@@ -25,10 +25,14 @@ class ExtensionContext;
 namespace IntakeText {
 QString chooseAFile();           // nothing was shared
 QString tooManyFiles();          // more than maximumAttachments
-QString foldersCannotBeShared(); // an attachment is a folder (or another non-file)
+QString foldersCannotBeShared(); // an attachment is a folder
 QString isEmpty(const QString &displayName);
-QString cannotBeShared(); // neither a file type nor a file URL
+QString cannotBeShared(); // neither a file type nor a file URL; a pipe, a device, a socket
 QString couldNotLoad();   // any other failure
+// The copy would leave the disk (nearly) full.
+QString notEnoughSpace(const QString &displayName);
+// The file ended before the size it had when the copy began.
+QString changedWhileCopied(const QString &displayName);
 } // namespace IntakeText
 
 // A copy made in an item directory, before it becomes a SharedFile.

@@ -18,6 +18,7 @@
 #include <QTextStream>
 #include <QtQml/qqmlextensionplugin.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 Q_IMPORT_QML_PLUGIN(Zelt_SharePlugin)
@@ -86,8 +87,19 @@ CommandLine parseCommandLine(const QStringList &arguments)
 {
     CommandLine line;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const auto &argument = arguments[i];
-        const bool hasValue = i + 1 < arguments.size();
+        QString argument = arguments[i];
+        bool hasValue = i + 1 < arguments.size();
+        // --message=TEXT and --to=DEST, as --text=TEXT.
+        std::optional<QString> attached;
+        for (const auto &option : {u"--message="_s, u"--to="_s}) {
+            if (argument.startsWith(option)) {
+                attached = argument.mid(option.size());
+                argument = option.chopped(1);
+            }
+        }
+        const auto value = [&]() -> QString { return attached ? *attached : arguments[++i]; };
+        if (attached)
+            hasValue = true;
         if (argument == u"--") {
             line.items += arguments.mid(i);
             break;
@@ -100,9 +112,9 @@ CommandLine parseCommandLine(const QStringList &arguments)
         } else if (argument == u"--list-destinations") {
             line.options.listDestinations = true;
         } else if (argument == u"--message" && hasValue) {
-            line.options.message = arguments[++i];
+            line.options.message = value();
         } else if (argument == u"--to" && hasValue) {
-            line.options.destination = parseDestination(arguments[++i]);
+            line.options.destination = parseDestination(value());
             if (!line.options.destination)
                 line.error = u"--to takes tovi, thread:ID or search:TEXT."_s;
         } else if (argument == u"--message" || argument == u"--to") {
@@ -119,6 +131,20 @@ CommandLine parseCommandLine(const QStringList &arguments)
     return line;
 }
 
+// An argument as text. A file name that is not valid UTF-8 has no text that names it again, so
+// such a file is opened by its bytes and named by its descriptor: the intake reads it through
+// /proc/self/fd, and knows it by the valid UTF-8 rendering of its name.
+QString argumentText(const char *argument)
+{
+    const QString text = QString::fromLocal8Bit(argument);
+    if (text.toLocal8Bit() == QByteArrayView(argument))
+        return text;
+    const int descriptor = ::open(argument, O_PATH | O_CLOEXEC);
+    if (descriptor < 0)
+        return text;
+    return u"/proc/self/fd/"_s + QString::number(descriptor);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -127,14 +153,14 @@ int main(int argc, char *argv[])
     // error needs no display.
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
+        arguments.append(argumentText(argv[i]));
     const auto commandLine = parseCommandLine(arguments);
     if (commandLine.help) {
         QTextStream(stdout) << usage;
         return 0;
     }
     if (!commandLine.error.isEmpty()) {
-        QTextStream(stderr) << commandLine.error << '\n' << usage;
+        QTextStream(stderr) << HeadlessShare::terminalText(commandLine.error) << '\n' << usage;
         return 2;
     }
     // Without a window no display is needed, though image preparation reads the palette.
@@ -171,7 +197,7 @@ int main(int argc, char *argv[])
         input.open(stdin, QIODevice::ReadOnly);
         context = ExtensionContext::fromCommandLine(items, &input, QDir::currentPath());
     } catch (const CommandLineError &error) {
-        errors << error.message() << '\n';
+        errors << HeadlessShare::terminalText(error.message()) << '\n';
         if (error.kind() == CommandLineError::Kind::Input)
             return 1;
         errors << usage;
@@ -231,8 +257,8 @@ int main(int argc, char *argv[])
             // run.
             if (qEnvironmentVariableIsSet("ZELT_SHARE_EXIT_AFTER_FIRST_FRAME"))
                 QObject::connect(
-                    controller.window(), &QQuickWindow::frameSwapped, &app,
-                    [&app] { app.exit(0); }, Qt::QueuedConnection);
+                    controller.window(), &QQuickWindow::frameSwapped, &app, [&app] { app.exit(0); },
+                    Qt::QueuedConnection);
             status = app.exec();
             controller.window()->hide();
         } else {

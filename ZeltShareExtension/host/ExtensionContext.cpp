@@ -1,5 +1,7 @@
 #include "ExtensionContext.h"
 
+#include "ShareTemporaryDirectory.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -90,6 +92,17 @@ std::unique_ptr<ExtensionContext> ExtensionContext::fromCommandLine(const QStrin
             readStandardInput = true;
             try {
                 item.attachments.append(ItemProvider::forData(*standardInput));
+            } catch (const NoDataError &) {
+                throw CommandLineError(tr("Nothing was shared: the standard input is empty."),
+                                       CommandLineError::Kind::Input);
+            } catch (const NoSpaceError &) {
+                throw CommandLineError(
+                    tr("There is not enough free disk space to share the standard input."),
+                    CommandLineError::Kind::Input);
+            } catch (const UnsafeSpoolError &) {
+                throw CommandLineError(ShareTemporaryDirectory::unsafeRootMessage(
+                                           ShareTemporaryDirectory::defaultRoot()),
+                                       CommandLineError::Kind::Input);
             } catch (const ItemProviderError &) {
                 throw CommandLineError(tr("The standard input could not be read."),
                                        CommandLineError::Kind::Input);

@@ -1,11 +1,14 @@
 #include "ItemProvider.h"
 
+#include "FileCopy.h"
+#include "ShareTemporaryDirectory.h"
 #include "service/AppIdentifiers.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QStringDecoder>
 #include <QTemporaryDir>
 
 #include <cerrno>
@@ -52,13 +55,82 @@ QByteArray readFile(const QString &path)
     return bytes;
 }
 
-std::unique_ptr<QTemporaryDir> makeSpool()
+// A private directory for data that has to be a file, removed when the last holder goes. Its
+// lock tells the sweep of a later share that this process still uses it.
+struct Spool
 {
-    auto spool = std::make_unique<QTemporaryDir>(ItemProvider::spoolDirectory() +
-                                                 u"/ZeltShare-spool-XXXXXX"_s);
-    if (!spool->isValid())
+    QTemporaryDir directory;
+    std::unique_ptr<ShareTemporaryDirectory::Lock> lock;
+
+    explicit Spool(const QString &pattern)
+        : directory(pattern)
+    {}
+    QString filePath(const QString &name) const { return directory.filePath(name); }
+};
+
+std::unique_ptr<Spool> makeSpool()
+{
+    const auto root = ItemProvider::spoolDirectory();
+    if (!root)
+        throw UnsafeSpoolError("the cache root is not the user's own");
+    auto spool = std::make_unique<Spool>(*root + u"/ZeltShare-spool-XXXXXX"_s);
+    if (!spool->directory.isValid())
         throw ItemProviderError("no spool directory");
+    spool->lock = ShareTemporaryDirectory::lock(spool->filePath(u".lock"_s));
     return spool;
+}
+
+// How much of standard input is written between two looks at the free space.
+constexpr qint64 spaceCheckInterval = qint64(16) << 20;
+
+// The text of a UTF-8 file, trimmed, decoded as it is read and given up (none) once it is
+// longer than maximumTextItemLength: a long text is shared as a file, and decoding it whole
+// first would cost several times its size. Invalid UTF-8 gives its bytes instead, which the
+// intake does not take for text either.
+QVariant boundedText(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw ItemProviderError("the file cannot be read");
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString text;
+    // Kept past the limit only while all of it may still be trailing white space.
+    bool droppedTrailingSpace = false;
+    char buffer[65536];
+    for (;;) {
+        const qint64 count = file.read(buffer, sizeof buffer);
+        if (count < 0)
+            throw ItemProviderError("the file cannot be read");
+        if (count == 0)
+            break;
+        const QString piece = decoder.decode(QByteArrayView(buffer, count));
+        if (decoder.hasError())
+            return QVariant();
+        qsizetype start = 0;
+        if (text.isEmpty()) {
+            while (start < piece.size() && piece.at(start).isSpace())
+                ++start;
+        }
+        const QStringView rest = QStringView(piece).mid(start);
+        qsizetype contentEnd = rest.size();
+        while (contentEnd > 0 && rest.at(contentEnd - 1).isSpace())
+            --contentEnd;
+        if (contentEnd > 0 && droppedTrailingSpace)
+            return QVariant();
+        text.append(rest);
+        qsizetype end = text.size();
+        while (end > 0 && text.at(end - 1).isSpace())
+            --end;
+        if (end > ItemProvider::maximumTextItemLength)
+            return QVariant();
+        if (text.size() > ItemProvider::maximumTextItemLength) {
+            text.truncate(end);
+            droppedTrailingSpace = true;
+        }
+    }
+    if (decoder.hasError() || !decoder.isValid())
+        return QVariant();
+    return QVariant(text.trimmed());
 }
 
 void writeFile(const QString &path, const QByteArray &bytes)
@@ -167,20 +239,22 @@ void ItemProvider::withFile(const Representation &representation, const FileHand
     handler(path);
 }
 
-QString ItemProvider::spoolDirectory()
+std::optional<QString> ItemProvider::spoolDirectory()
 {
-    const QString directory =
-        QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + u'/' +
-        AppIdentifiers::extensionIdentifier;
-    QDir().mkpath(directory);
-    QFile::setPermissions(directory, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString directory = ShareTemporaryDirectory::defaultRoot();
+    QDir().mkpath(QFileInfo(directory).path());
+    if (!ShareTemporaryDirectory::ensurePrivateDirectory(directory))
+        return std::nullopt;
     return directory;
 }
 
 std::shared_ptr<ItemProvider> ItemProvider::forFile(const QString &path)
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
-    const QString name = QFileInfo(absolute).fileName();
+    QString name = QFileInfo(absolute).fileName();
+    // A file handed over as an open descriptor is known by the name of what it stands for.
+    if (absolute.startsWith(u"/proc/self/fd/"_s))
+        name = QFileInfo(QFileInfo(absolute).symLinkTarget()).fileName();
     auto provider =
         std::make_shared<ItemProvider>(name.isEmpty() ? std::nullopt : std::optional(name));
     const QUrl url = QUrl::fromLocalFile(absolute);
@@ -234,13 +308,15 @@ std::shared_ptr<ItemProvider> ItemProvider::forPage(const QVariantMap &results)
 std::shared_ptr<ItemProvider> ItemProvider::forData(QIODevice &input)
 {
     // Shared by the loaders, so the file lives as long as any copy of them.
-    const std::shared_ptr<QTemporaryDir> spool = makeSpool();
+    const std::shared_ptr<Spool> spool = makeSpool();
     const QString path = spool->filePath(spooledFileName);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
         throw ItemProviderError("the spool file cannot be created");
     QByteArray firstBytes;
     char buffer[65536];
+    qint64 total = 0;
+    qint64 sinceSpaceCheck = spaceCheckInterval;
     for (;;) {
         const qint64 count = input.read(buffer, sizeof buffer);
         if (count < 0)
@@ -255,18 +331,37 @@ std::shared_ptr<ItemProvider> ItemProvider::forData(QIODevice &input)
         if (firstBytes.size() < sniffLength)
             firstBytes.append(buffer,
                               qsizetype(qMin<qint64>(count, sniffLength - firstBytes.size())));
-        if (file.write(buffer, count) != count)
+        // The spool stops where a copy would: before the disk is (nearly) full.
+        if (sinceSpaceCheck >= spaceCheckInterval) {
+            if (!file.flush() || !FileCopy::hasRoomFor(file.handle(), spaceCheckInterval))
+                throw NoSpaceError("no room for the spool");
+            sinceSpaceCheck = 0;
+        }
+        if (file.write(buffer, count) != count) {
+            if (!FileCopy::hasRoomFor(file.handle(), count))
+                throw NoSpaceError("no room for the spool");
             throw ItemProviderError("the spool file cannot be written");
+        }
+        total += count;
+        sinceSpaceCheck += count;
     }
-    if (!file.flush())
+    if (!file.flush()) {
+        if (!FileCopy::hasRoomFor(file.handle(), 0))
+            throw NoSpaceError("no room for the spool");
         throw ItemProviderError("the spool file cannot be written");
+    }
     file.close();
+    if (total == 0)
+        throw NoDataError("the data is empty");
 
     auto provider = std::make_shared<ItemProvider>();
     const QUrl url = QUrl::fromLocalFile(path);
     if (const auto type = ContentType::fromFileNameAndData(QString(), firstBytes)) {
+        // Text is read as text, and only as far as it can be a message.
+        const bool text = type->conforms(ContentType::plainText());
         provider->registerRepresentation(
-            {type->identifier(), [spool, path] { return QVariant(readFile(path)); },
+            {type->identifier(),
+             [spool, path, text] { return text ? boundedText(path) : QVariant(readFile(path)); },
              [spool, path] { return regularFileData(path); },
              [spool, path](const FileHandler &handler) { handler(path); }});
     }

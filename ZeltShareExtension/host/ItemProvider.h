@@ -26,6 +26,27 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The disk has no room left to keep data as a file.
+class NoSpaceError : public ItemProviderError
+{
+public:
+    using ItemProviderError::ItemProviderError;
+};
+
+// Data that was to be kept as a file holds nothing.
+class NoDataError : public ItemProviderError
+{
+public:
+    using ItemProviderError::ItemProviderError;
+};
+
+// The cache root that spooled data goes to is not a directory of the user's own.
+class UnsafeSpoolError : public ItemProviderError
+{
+public:
+    using ItemProviderError::ItemProviderError;
+};
+
 // One attachment of a share request: the representations it offers, in order of preference,
 // each under a type identifier, and a suggested name. Loads run on worker threads and resume the
 // caller on its own thread; a provider is immutable once handed out and may be loaded from
@@ -84,13 +105,20 @@ public:
     // A browser page: a property list whose pageResultsKey entry is results.
     static std::shared_ptr<ItemProvider> forPage(const QVariantMap &results);
     // Data without a name, read to its end now and kept in a private file until the provider
-    // goes: its type as the contents say (the data as its item) and a file URL. Throws
+    // goes: its type as the contents say (the data as its item; text as a string, none when
+    // longer than maximumTextItemLength) and a file URL. Throws NoDataError when there is
+    // nothing, NoSpaceError when the disk would be (nearly) full, UnsafeSpoolError, or
     // ItemProviderError when it cannot be read or kept.
     static std::shared_ptr<ItemProvider> forData(QIODevice &input);
 
     // Where data without a file is written so that it can be handed over as one:
-    // <user caches>/app.zelt.ZeltShareExtension, created with mode 0700.
-    static QString spoolDirectory();
+    // <user caches>/app.zelt.ZeltShareExtension, created with mode 0700; none when that is not
+    // a directory of the user's own.
+    static std::optional<QString> spoolDirectory();
+
+    // Text data longer than this, in UTF-16 code units once trimmed, is offered as no text at
+    // all: a message takes no more.
+    static constexpr qsizetype maximumTextItemLength = 100'000;
 
 private:
     std::optional<Representation> representation(const ContentType &type, bool needsBytes) const;

@@ -16,6 +16,7 @@
 using namespace Qt::StringLiterals;
 
 Q_DECLARE_METATYPE(std::optional<QString>)
+Q_DECLARE_METATYPE(CommandLineError::Kind)
 
 namespace {
 
@@ -105,26 +106,35 @@ private Q_SLOTS:
     void errors_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("unknown option") << QStringList{u"--headles"_s};
-        QTest::newRow("short option") << QStringList{u"-x"_s};
-        QTest::newRow("text without value") << QStringList{u"--text"_s};
-        QTest::newRow("page without value") << QStringList{u"a"_s, u"--page"_s};
-        QTest::newRow("page not JSON") << QStringList{u"--page"_s, u"{url:"_s};
-        QTest::newRow("page not an object") << QStringList{u"--page"_s, u"[1]"_s};
-        QTest::newRow("stdin twice") << QStringList{u"-"_s, u"-"_s};
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<CommandLineError::Kind>("kind");
+        const auto usage = CommandLineError::Kind::Usage;
+        QTest::newRow("unknown option") << QStringList{u"--headles"_s} << "x"_ba << usage;
+        QTest::newRow("short option") << QStringList{u"-x"_s} << "x"_ba << usage;
+        QTest::newRow("text without value") << QStringList{u"--text"_s} << "x"_ba << usage;
+        QTest::newRow("page without value") << QStringList{u"a"_s, u"--page"_s} << "x"_ba << usage;
+        QTest::newRow("page not JSON") << QStringList{u"--page"_s, u"{url:"_s} << "x"_ba << usage;
+        QTest::newRow("page not an object")
+            << QStringList{u"--page"_s, u"[1]"_s} << "x"_ba << usage;
+        QTest::newRow("stdin twice") << QStringList{u"-"_s, u"-"_s} << "x"_ba << usage;
+        // Nothing to share is not a wrong command line.
+        QTest::newRow("stdin empty")
+            << QStringList{u"-"_s} << QByteArray() << CommandLineError::Kind::Input;
     }
 
     void errors()
     {
         QFETCH(QStringList, arguments);
-        QBuffer input;
-        input.open(QIODevice::ReadOnly);
+        QFETCH(QByteArray, input);
+        QFETCH(CommandLineError::Kind, kind);
+        QBuffer buffer(&input);
+        buffer.open(QIODevice::ReadOnly);
         try {
-            ExtensionContext::fromCommandLine(arguments, &input, m_files.path());
+            ExtensionContext::fromCommandLine(arguments, &buffer, m_files.path());
             QFAIL("no error");
         } catch (const CommandLineError &error) {
             QVERIFY(!error.message().isEmpty());
-            QCOMPARE(error.kind(), CommandLineError::Kind::Usage);
+            QCOMPARE(error.kind(), kind);
         }
     }
 
@@ -163,7 +173,6 @@ private Q_SLOTS:
                              << u"-|image/png,x-zelt/file-url"_s;
         QTest::newRow("text") << "just some words\n"_ba << u"-|text/plain,x-zelt/file-url"_s;
         QTest::newRow("unknown") << unknownBytes() << u"-|x-zelt/file-url"_s;
-        QTest::newRow("empty") << QByteArray() << u"-|application/x-zerosize,x-zelt/file-url"_s;
     }
 
     void standardInput()
@@ -223,8 +232,14 @@ private Q_SLOTS:
 
         const auto provider = context->inputItems().first().attachments.first();
         QCOMPARE(describe(*provider), u"-|text/plain,x-zelt/file-url"_s);
+        const auto spooled =
+            TaskResult<ItemData>::wait(provider->loadDataRepresentation(ContentType::plainText()));
+        QFile file(spooled.value->filePath);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), data);
+        // Longer than any message: offered as no text, so it is shared as the file it is.
         const auto item = TaskResult<QVariant>::wait(provider->loadItem(u"text/plain"_s));
-        QCOMPARE(item.value->toByteArray(), data);
+        QVERIFY(!item.value->isValid());
     }
 
     void completeRequest()

@@ -592,9 +592,9 @@ private Q_SLOTS:
         QCOMPARE(sink.messageText, u"typed"_s);
     }
 
-    // The disk fills up while a file is copied in: the intake stops with the loading error,
-    // the half-made copy (or prepared JPEG) is gone, the copies made before it are whole, and
-    // the originals are as they were. The sheet's directory lies on a small tmpfs of its own,
+    // The disk would fill up if a file were copied in: the intake stops with the line that says
+    // so, the half-made copy (or prepared JPEG) is gone, the copies made before it are whole,
+    // and the originals are as they were. The sheet's directory lies on a small tmpfs of its own,
     // which only root can mount.
     void diskFullWhileCopying_data()
     {
@@ -619,7 +619,7 @@ private Q_SLOTS:
             ExtensionContext::fromCommandLine({u"notes.txt"_s, large}, nullptr, m_files.path());
         const RecordingSink sink = runIntake(context.get(), sheet);
 
-        QCOMPARE(sink.errorMessage, std::optional(IntakeText::couldNotLoad()));
+        QCOMPARE(sink.errorMessage, std::optional(IntakeText::notEnoughSpace(large)));
         QVERIFY(!sink.loading);
         QVERIFY(!sink.hasSharedItems);
         QVERIFY(!sink.files);
@@ -649,7 +649,8 @@ private Q_SLOTS:
             ExtensionContext::fromCommandLine({u"-"_s}, &buffer, m_files.path());
             QFAIL("a spool that did not fit was taken");
         } catch (const CommandLineError &error) {
-            QCOMPARE(error.message(), u"The standard input could not be read."_s);
+            QCOMPARE(error.message(),
+                     u"There is not enough free disk space to share the standard input."_s);
             QCOMPARE(error.kind(), CommandLineError::Kind::Input);
         }
         QCOMPARE(filesIn(small.directory.path()), QStringList());
@@ -669,7 +670,8 @@ private Q_SLOTS:
         QTest::newRow("binary") << unknownBytes() << QStringList{u"File"_s} << QString()
                                 << std::optional<QString>();
         QTest::newRow("nothing") << QByteArray() << QStringList() << QString()
-                                 << std::optional(u"File is empty."_s);
+                                 << std::optional(
+                                        u"Nothing was shared: the standard input is empty."_s);
     }
 
     void standardInput()
@@ -681,7 +683,13 @@ private Q_SLOTS:
         QBuffer buffer(&input);
         buffer.open(QIODevice::ReadOnly);
         QTemporaryDir sheet;
-        const auto context = ExtensionContext::fromCommandLine({u"-"_s}, &buffer, m_files.path());
+        std::unique_ptr<ExtensionContext> context;
+        try {
+            context = ExtensionContext::fromCommandLine({u"-"_s}, &buffer, m_files.path());
+        } catch (const CommandLineError &refused) {
+            QCOMPARE(std::optional(refused.message()), error);
+            return;
+        }
         const RecordingSink sink = runIntake(context.get(), sheet.path());
         QCOMPARE(sink.errorMessage, error);
         QCOMPARE(sink.filenames(), filenames);
