@@ -197,14 +197,21 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<bool>("owned");
         QTest::addColumn<bool>("otherHost"); // the redirect names another host
+        QTest::addColumn<bool>("rotates");   // the answer also sets a new main cookie
 
-        QTest::newRow("302 owned") << 302 << true << false;
-        QTest::newRow("307 owned") << 307 << true << false;
-        QTest::newRow("401 owned") << 401 << true << false;
-        QTest::newRow("401 after the main application signed in again") << 401 << false << false;
-        QTest::newRow("302 not owned") << 302 << false << false;
-        QTest::newRow("302 to another host") << 302 << true << true;
-        QTest::newRow("308 to another host") << 308 << true << true;
+        QTest::newRow("302 owned") << 302 << true << false << false;
+        QTest::newRow("307 owned") << 307 << true << false << false;
+        QTest::newRow("401 owned") << 401 << true << false << false;
+        QTest::newRow("401 after the main application signed in again")
+            << 401 << false << false << false;
+        QTest::newRow("302 not owned") << 302 << false << false << false;
+        QTest::newRow("302 to another host") << 302 << true << true << false;
+        QTest::newRow("308 to another host") << 308 << true << true << false;
+        // A refusal that rotates the cookie too: the refused session still goes, and the
+        // rotated one is neither kept nor announced.
+        QTest::newRow("401 rotating, owned") << 401 << true << false << true;
+        QTest::newRow("302 rotating, owned") << 302 << true << false << true;
+        QTest::newRow("401 rotating, not owned") << 401 << false << false << true;
     }
 
     void refusedSession()
@@ -212,6 +219,7 @@ private Q_SLOTS:
         QFETCH(int, status);
         QFETCH(bool, owned);
         QFETCH(bool, otherHost);
+        QFETCH(bool, rotates);
         const auto stored = owned ? session(u"abc"_s) : session(u"newer"_s);
         keychain()->store(stored.fingerprint(), stored.toJson());
         // A server of its own, trusted like the service: nothing may reach it, least of all
@@ -224,6 +232,9 @@ private Q_SLOTS:
         const QUrl elsewhere =
             (otherHost ? other.origin() : m_server->origin()).resolved(QUrl(u"/login"_s));
         answer.headers.append(std::pair<QByteArray, QByteArray>("Location", elsewhere.toEncoded()));
+        if (rotates)
+            answer.headers.append(
+                std::pair<QByteArray, QByteArray>("Set-Cookie", "sid=rotated; Path=/"));
         m_server->enqueue(answer);
         m_server->enqueue(ScriptedResponse::json(200, "{}"));
 
@@ -232,8 +243,10 @@ private Q_SLOTS:
         QTest::qWait(50);
         QCOMPARE(m_server->requests().size(), 1); // the redirect is not followed
         QCOMPARE(other.requests().size(), 0);
-        QCOMPARE(keychain()->read().has_value(), !owned);
+        QCOMPARE(keychain()->read(),
+                 owned ? std::optional<QByteArray>() : std::optional(stored.toJson()));
         QCOMPARE(m_holder->sharedSession(), std::optional(session(u"abc"_s)));
+        QCOMPARE(notificationsSoFar(), 0);
     }
 
     void rotationWritesBackOwnedItem()
