@@ -100,7 +100,7 @@ QCoro::Task<HttpResponse> ServiceClient::send(QPointer<SessionHolder> holder,
     auto response = co_await HttpTransfer::run(std::move(transfer));
     if (!holder)
         throwHolderGone();
-    if (response.bodyTooLarge || !response.statusCode)
+    if (!response.statusCode)
         throw ShareError(ServiceText::invalidResponse());
     checkServiceResponse(*holder, response, requestSession);
     co_return response;
@@ -140,6 +140,9 @@ void ServiceClient::checkServiceResponse(SessionHolder &holder, const HttpRespon
         }
     }
 
+    // Past the ceiling only the head was read: enough for the session, not for an answer.
+    if (response.bodyTooLarge)
+        throw ShareError(ServiceText::invalidResponse());
     if (status >= 200 && status <= 299)
         return;
 

@@ -344,33 +344,70 @@ private Q_SLOTS:
         QCOMPARE(keychain()->read(), std::optional(original.toJson()));
     }
 
+    // Past the ceiling the body is abandoned, but the status line and the headers arrived
+    // whole: a refusal still signs out and a rotation is still kept, while an answer whose
+    // body was the point (a success, an error's message) is not a valid response.
     void bodyCeiling_data()
     {
+        QTest::addColumn<int>("status");
         QTest::addColumn<qint64>("size");
         QTest::addColumn<bool>("closeDelimited");
-        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<bool>("rotates");
+        QTest::addColumn<QString>("failure"); // null: accepted
 
         const qint64 ceiling = HttpTransfer::defaultMaximumBodySize;
-        QTest::newRow("at the ceiling") << ceiling << false << true;
-        QTest::newRow("past the ceiling, announced") << ceiling + 1 << false << false;
-        QTest::newRow("past the ceiling, streamed") << ceiling + 1 << true << false;
+        const auto invalid = u"Zelt did not return a valid response."_s;
+        const auto signIn = u"Open Zelt and sign in first."_s;
+        QTest::newRow("at the ceiling") << 200 << ceiling << false << false << QString();
+        QTest::newRow("past the ceiling, announced")
+            << 200 << ceiling + 1 << false << false << invalid;
+        QTest::newRow("past the ceiling, streamed")
+            << 200 << ceiling + 1 << true << false << invalid;
+        QTest::newRow("401 past the ceiling, announced")
+            << 401 << ceiling + 1 << false << false << signIn;
+        QTest::newRow("401 past the ceiling, streamed")
+            << 401 << ceiling + 1 << true << false << signIn;
+        QTest::newRow("302 past the ceiling") << 302 << ceiling + 1 << false << false << signIn;
+        QTest::newRow("200 past the ceiling, rotating")
+            << 200 << ceiling + 1 << false << true << invalid;
+        QTest::newRow("500 past the ceiling, rotating")
+            << 500 << ceiling + 1 << true << true << invalid;
     }
 
     void bodyCeiling()
     {
+        QFETCH(int, status);
         QFETCH(qint64, size);
         QFETCH(bool, closeDelimited);
-        QFETCH(bool, accepted);
-        auto answer = ScriptedResponse::json(200, QByteArray(size, ' '));
+        QFETCH(bool, rotates);
+        QFETCH(QString, failure);
+        const auto original = session(u"abc"_s);
+        keychain()->store(original.fingerprint(), original.toJson());
+        auto answer = ScriptedResponse::json(status, QByteArray(size, ' '));
         answer.closeDelimited = closeDelimited;
+        if (rotates)
+            answer.headers.append(std::pair<QByteArray, QByteArray>("Set-Cookie", "sid=rotated"));
         m_server->enqueue(answer);
 
         const auto outcome = send(internalAppRequest());
-        QCOMPARE(outcome.response.has_value(), accepted);
-        if (!accepted)
-            QCOMPARE(outcome.message(), u"Zelt did not return a valid response."_s);
-        else
+        QCOMPARE(outcome.response.has_value(), failure.isNull());
+        if (failure.isNull())
             QCOMPARE(outcome.response->body.size(), size);
+        else
+            QCOMPARE(outcome.message(), failure);
+
+        const bool refused = status == 401 || (status >= 300 && status <= 399);
+        const auto stored = NativeSharedSession::fromJson(keychain()->read().value_or(""));
+        if (refused) {
+            QVERIFY(!stored);
+            QCOMPARE(m_holder->sharedSession(), std::optional(original));
+        } else {
+            const auto expected = rotates ? u"rotated"_s : u"abc"_s;
+            QCOMPARE(m_holder->sharedSession()->cookieValue, expected);
+            QVERIFY(stored);
+            QCOMPARE(stored->cookieValue, expected);
+            QCOMPARE(notificationsSoFar(), rotates ? 1 : 0);
+        }
     }
 
     void stalledServerTimesOut()
