@@ -199,6 +199,44 @@ private Q_SLOTS:
         QCOMPARE(m_store->loadStoredSession(), std::optional(last));
     }
 
+    // A writer killed before its rename leaves "<item>.new-<pid>" behind, a session inside.
+    // The next write sweeps those of processes that are gone, never a running writer's.
+    void leftoverTemporariesAreSwept()
+    {
+        QFETCH_GLOBAL(QString, backend);
+        if (backend != u"file")
+            QSKIP("the file store only");
+        const auto a = session(u"a"_s);
+        m_keychain->store(a.fingerprint(), a.toJson());
+        const auto itemPath = static_cast<FileSessionKeychain *>(m_keychain)->itemPath();
+
+        QProcess gone;
+        gone.start(u"true"_s, {});
+        QVERIFY(gone.waitForStarted());
+        const auto gonePid = gone.processId();
+        QVERIFY(gone.waitForFinished());
+        QProcess running;
+        running.start(u"sleep"_s, {u"60"_s});
+        QVERIFY(running.waitForStarted());
+        const auto leftover = itemPath + u".new-"_s + QString::number(gonePid);
+        const auto inFlight = itemPath + u".new-"_s + QString::number(running.processId());
+        for (const auto &path : {leftover, inFlight}) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(a.toJson());
+        }
+
+        m_store->storeRotatedSession(a, session(u"b"_s));
+        const bool leftoverSwept = !QFileInfo::exists(leftover);
+        const bool inFlightKept = QFileInfo::exists(inFlight);
+        running.kill();
+        running.waitForFinished();
+        QFile::remove(inFlight);
+        QVERIFY(leftoverSwept);
+        QVERIFY(inFlightKept);
+        QCOMPARE(m_store->loadStoredSession(), std::optional(session(u"b"_s)));
+    }
+
     // A second process rotates the item while this one does too. Every rotation that takes
     // effect must start from the value the previous one left: if two ever started from the
     // same value, one of them overwrote a newer session.
