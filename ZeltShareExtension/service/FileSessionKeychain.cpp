@@ -110,11 +110,11 @@ std::optional<FileSessionKeychain::Item> FileSessionKeychain::readItem() const
     return Item{QByteArray::fromHex(generic.toString().toLatin1()), *decoded};
 }
 
-std::optional<QByteArray> FileSessionKeychain::read()
+SessionKeychain::Contents FileSessionKeychain::contents()
 {
     if (auto item = readItem())
-        return item->data;
-    return std::nullopt;
+        return {Contents::State::Item, item->data};
+    return {};
 }
 
 void FileSessionKeychain::sweepTemporaries() const

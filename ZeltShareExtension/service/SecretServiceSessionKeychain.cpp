@@ -148,6 +148,36 @@ void overwrite(SecretItem *item, const QString &accessGroup, const QByteArray &f
         throw KeychainError(KeychainError::Status::Failed, error.message());
 }
 
+// After a lookup that gave no secret: whether that is because the keyring stays locked (its
+// unlock prompt could not appear, or was dismissed) rather than because there is no item. A
+// locked default collection counts too, since a keyring may hide what a locked collection
+// holds.
+bool isLocked(const QString &accessGroup)
+{
+    const auto query = attributes(accessGroup, std::nullopt);
+    GErrorHolder error;
+    // Without SECRET_SEARCH_UNLOCK: the lookup has asked for the unlock already.
+    ItemList found;
+    found.items = secret_service_search_sync(nullptr, sessionSchema(), query.table,
+                                             SECRET_SEARCH_ALL, nullptr, &error.error);
+    if (error.error)
+        return true;
+    for (GList *entry = found.items; entry; entry = entry->next) {
+        if (secret_item_get_locked(static_cast<SecretItem *>(entry->data)))
+            return true;
+    }
+    if (found.items)
+        return false;
+    SecretCollection *collection = secret_collection_for_alias_sync(
+        nullptr, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error.error);
+    if (error.error)
+        return true;
+    const bool locked = collection && secret_collection_get_locked(collection);
+    if (collection)
+        g_object_unref(collection);
+    return locked;
+}
+
 } // namespace
 
 SecretServiceSessionKeychain::SecretServiceSessionKeychain(const QString &accessGroup)
@@ -160,7 +190,7 @@ QString SecretServiceSessionKeychain::lockFilePath()
            AppIdentifiers::keychainService + u".lock"_s;
 }
 
-std::optional<QByteArray> SecretServiceSessionKeychain::read()
+SessionKeychain::Contents SecretServiceSessionKeychain::contents()
 {
     const auto query = attributes(m_accessGroup, std::nullopt);
     GErrorHolder error;
@@ -168,13 +198,14 @@ std::optional<QByteArray> SecretServiceSessionKeychain::read()
         secret_password_lookupv_binary_sync(sessionSchema(), query.table, nullptr, &error.error)};
     if (error.error) {
         qCWarning(lcShareExtension, "keyring lookup failed: %s", qUtf8Printable(error.message()));
-        return std::nullopt;
+        return {Contents::State::Unavailable, {}};
     }
     if (!value.value)
-        return std::nullopt;
+        return {isLocked(m_accessGroup) ? Contents::State::Unavailable : Contents::State::NoItem,
+                {}};
     gsize length = 0;
     const gchar *bytes = secret_value_get(value.value, &length);
-    return QByteArray(bytes, qsizetype(length));
+    return {Contents::State::Item, QByteArray(bytes, qsizetype(length))};
 }
 
 void SecretServiceSessionKeychain::store(const QByteArray &fingerprint, const QByteArray &data)

@@ -18,7 +18,7 @@ public:
 
     static QString lockFilePath();
 
-    std::optional<QByteArray> read() override;
+    Contents contents() override;
     void store(const QByteArray &fingerprint, const QByteArray &data) override;
     void replace(const QByteArray &expectedFingerprint, const QByteArray &fingerprint,
                  const QByteArray &data) override;
