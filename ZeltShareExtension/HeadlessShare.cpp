@@ -173,7 +173,8 @@ void HeadlessShare::evaluate()
     if (!m_options.listDestinations && !model.hasSharedItems())
         return fail(model.errorMessageText());
     if (!model.signedIn())
-        return fail(ServiceText::signInFirst());
+        return fail(model.keyringUnavailable() ? ServiceText::keyringUnavailable()
+                                               : ServiceText::signInFirst());
     if (!model.destinationsLoaded())
         return;
     if (m_options.listDestinations)

@@ -29,11 +29,16 @@ bool assign(T &member, const T &value)
 
 ShareComposeModel::ShareComposeModel(std::shared_ptr<ServiceEnvironment> environment,
                                      ItemLoader itemLoader, QObject *parent)
-    : SessionHolder(environment, environment->sessionStore().loadSession(environment->baseOrigin()),
-                    parent)
+    : SessionHolder(environment, std::nullopt, parent)
     , m_itemLoader(std::move(itemLoader))
     , m_destination(loadLastDestination().value_or(ShareDestination::tovi()))
 {
+    // Signed out either way, but a keyring that could not be read is named in the error line.
+    const auto loaded = environment->sessionStore().loadSessionWithState(environment->baseOrigin());
+    setSharedSession(loaded.session);
+    m_keyringUnavailable = loaded.keyringUnavailable;
+    if (m_keyringUnavailable)
+        m_errorMessage = ServiceText::keyringUnavailable();
     connect(this, &SessionHolder::sharedSessionChanged, this, &ShareComposeModel::updateCanSend);
     // Only the last query typed within the debounce interval reaches the service.
     m_searchDebounce.setSingleShot(true);

@@ -103,6 +103,8 @@ public:
     }
     bool isSearching() const { return m_isSearching; }
     bool signedIn() const { return sharedSession().has_value(); }
+    // Signed out because the keyring is locked or unreachable, not because nobody signed in.
+    bool keyringUnavailable() const { return m_keyringUnavailable; }
     bool canSend() const;
 
     // For the views. A file row: id, filename, detail, symbol, hasPreview, isPreparedImage. A
@@ -227,6 +229,7 @@ private:
     bool m_isSearching = false;
     bool m_canSend = false;
     bool m_completed = false;
+    bool m_keyringUnavailable = false;
 
     // The newest search; an older one that wakes up or answers finds a newer number and stops.
     quint64 m_searchGeneration = 0;

@@ -10,7 +10,9 @@
 #include <QJsonObject>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -48,6 +50,24 @@ bool writeAll(int fd, const QByteArray &bytes)
         offset += written;
     }
     return true;
+}
+
+// The process id of a writer's temporary "<item>.new-<pid>", or none for any other name.
+std::optional<pid_t> temporaryWriter(const QString &name, const QString &prefix)
+{
+    if (!name.startsWith(prefix) || name.size() == prefix.size())
+        return std::nullopt;
+    const auto digits = QStringView(name).mid(prefix.size());
+    if (!std::all_of(digits.begin(), digits.end(), [](QChar c) { return c.isDigit(); }))
+        return std::nullopt;
+    bool ok = false;
+    const auto pid = digits.toInt(&ok);
+    return ok && pid > 0 ? std::optional(pid_t(pid)) : std::nullopt;
+}
+
+bool isRunning(pid_t pid)
+{
+    return ::kill(pid, 0) == 0 || errno != ESRCH;
 }
 
 } // namespace
@@ -90,15 +110,31 @@ std::optional<FileSessionKeychain::Item> FileSessionKeychain::readItem() const
     return Item{QByteArray::fromHex(generic.toString().toLatin1()), *decoded};
 }
 
-std::optional<QByteArray> FileSessionKeychain::read()
+SessionKeychain::Contents FileSessionKeychain::contents()
 {
     if (auto item = readItem())
-        return item->data;
-    return std::nullopt;
+        return {Contents::State::Item, item->data};
+    return {};
+}
+
+void FileSessionKeychain::sweepTemporaries() const
+{
+    // A writer killed before its rename leaves its temporary behind, a session inside, and
+    // nothing else removes it. Writers hold the lock while theirs exists, so under the lock
+    // every one is a leftover; a live process's is left alone all the same.
+    const QFileInfo item(itemPath());
+    const QString prefix = item.fileName() + u".new-"_s;
+    const QDir directory = item.dir();
+    for (const auto &name : directory.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        const auto writer = temporaryWriter(name, prefix);
+        if (writer && !isRunning(*writer))
+            ::unlink(QFile::encodeName(directory.filePath(name)).constData());
+    }
 }
 
 void FileSessionKeychain::write(const QByteArray &fingerprint, const QByteArray &data)
 {
+    sweepTemporaries();
     const QJsonObject object{
         {QLatin1StringView("accessGroup"), m_accessGroup},
         {QLatin1StringView("account"), AppIdentifiers::keychainAccount},

@@ -6,7 +6,8 @@
 //   <directory>/<access group>/tovi-share@app.zelt.native-share-session.json   (0600, in 0700)
 // holding {"accessGroup", "account", "service", "generic": hex fingerprint, "data": base64}.
 // Writers hold flock() on "<file>.lock" around read-compare-write and replace the file by an
-// atomic rename, so readers never see a partial item and need no lock.
+// atomic rename, so readers never see a partial item and need no lock. The temporary is
+// "<file>.new-<pid>"; those of writers killed before their rename go at the next write.
 class FileSessionKeychain final : public SessionKeychain
 {
 public:
@@ -16,7 +17,7 @@ public:
     static QString defaultDirectory();
     QString itemPath() const;
 
-    std::optional<QByteArray> read() override;
+    Contents contents() override;
     void store(const QByteArray &fingerprint, const QByteArray &data) override;
     void replace(const QByteArray &expectedFingerprint, const QByteArray &fingerprint,
                  const QByteArray &data) override;
@@ -29,6 +30,8 @@ private:
         QByteArray data;
     };
     std::optional<Item> readItem() const;
+    // Called with the lock held: removes the temporaries of writers that are gone.
+    void sweepTemporaries() const;
     void write(const QByteArray &fingerprint, const QByteArray &data);
 
     QString m_directory;

@@ -2,14 +2,67 @@
 
 #include <QCryptographicHash>
 #include <QHash>
+#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkCookie>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// The longest cookie value adopted from an answer, as much as a browser keeps. Fifty superseded
+// values of this size still leave the item far below what the keychain reads back.
+constexpr qsizetype maximumAdoptedValueSize = 4096;
+
+// C0 controls and DEL. Cookies go into the Cookie header as they are, where a line break ends
+// the header, and none of these has a place in a cookie.
+bool isControlCharacter(char32_t character)
+{
+    return character < 0x20 || character == 0x7f;
+}
+
+bool holdsControlCharacter(QByteArrayView bytes)
+{
+    return std::any_of(bytes.begin(), bytes.end(), [](char byte) {
+        return isControlCharacter(static_cast<unsigned char>(byte));
+    });
+}
+
+bool holdsControlCharacter(QStringView text)
+{
+    return std::any_of(text.begin(), text.end(),
+                       [](QChar character) { return isControlCharacter(character.unicode()); });
+}
+
+// RFC 6265 domain-match of a cookie's Domain attribute (none: the host alone) against the
+// host that set it. A host name matches its own domain and its parents', an address only
+// itself.
+bool domainMatches(const QString &host, const QString &domainAttribute)
+{
+    if (domainAttribute.isEmpty())
+        return true;
+    QString domain = domainAttribute.toLower();
+    if (domain.startsWith(u'.'))
+        domain.remove(0, 1);
+    const QString lowerHost = host.toLower();
+    if (lowerHost == domain)
+        return true;
+    return QHostAddress(lowerHost).isNull() && !domain.isEmpty() &&
+           lowerHost.endsWith(u'.' + domain);
+}
+
+// A Set-Cookie the rotation may adopt: one the host may set, with a value that can travel in
+// a Cookie header and keeps the item small.
+bool isAdoptable(const QNetworkCookie &cookie, const QString &host)
+{
+    return domainMatches(host, cookie.domain()) &&
+           cookie.value().size() <= maximumAdoptedValueSize &&
+           !holdsControlCharacter(cookie.value());
+}
 
 // An optional string: absent and null mean no value; any other type rejects the record.
 bool readOptionalString(const QJsonObject &object, QLatin1StringView key,
@@ -43,6 +96,8 @@ std::optional<NativeSharedSession> NativeSharedSession::fromJson(const QByteArra
     session.baseOrigin = baseOrigin.toString();
     session.cookieName = cookieName.toString();
     session.cookieValue = cookieValue.toString();
+    if (holdsControlCharacter(session.cookieName) || holdsControlCharacter(session.cookieValue))
+        return std::nullopt;
 
     if (!readOptionalString(object, QLatin1StringView("storeID"), session.storeID) ||
         !readOptionalString(object, QLatin1StringView("userID"), session.userID))
@@ -55,7 +110,8 @@ std::optional<NativeSharedSession> NativeSharedSession::fromJson(const QByteArra
             const auto cookie = element.toObject();
             const auto name = cookie.value(QLatin1StringView("name"));
             const auto value = cookie.value(QLatin1StringView("value"));
-            if (!element.isObject() || !name.isString() || !value.isString())
+            if (!element.isObject() || !name.isString() || !value.isString() ||
+                holdsControlCharacter(name.toString()) || holdsControlCharacter(value.toString()))
                 return std::nullopt;
             cookies.append({name.toString(), value.toString()});
         }
@@ -124,15 +180,16 @@ NativeSharedSession::rotated(const QUrl &responseUrl,
     if (responseUrl.isEmpty())
         return std::nullopt;
 
-    // Later cookies of the same name win; cookies that the response expires are ignored,
-    // not applied.
+    // Later cookies of the same name win; cookies that the response expires, and those that
+    // cannot be this host's session, are ignored, not applied.
+    const QString host = responseUrl.host();
     QHash<QString, QString> values;
     for (const auto &[name, field] : headerFields) {
         if (name.compare("set-cookie", Qt::CaseInsensitive) != 0)
             continue;
         for (const auto &cookie : QNetworkCookie::parseCookies(field)) {
             const auto expiry = cookie.expirationDate();
-            if (expiry.isValid() && expiry <= now)
+            if ((expiry.isValid() && expiry <= now) || !isAdoptable(cookie, host))
                 continue;
             values.insert(QString::fromUtf8(cookie.name()), QString::fromUtf8(cookie.value()));
         }

@@ -35,8 +35,9 @@ struct NativeSharedSession
 
     bool operator==(const NativeSharedSession &) const = default;
 
-    // None when the data is not a JSON object with the three required strings, or when an
-    // optional key holds something other than null or its type.
+    // None when the data is not a JSON object with the three required strings, when an
+    // optional key holds something other than null or its type, or when a cookie's name or
+    // value holds a control character.
     static std::optional<NativeSharedSession> fromJson(const QByteArray &data);
     // Compact JSON; optional fields without a value are left out.
     QByteArray toJson() const;
@@ -46,7 +47,9 @@ struct NativeSharedSession
     // "name=value; name=value": the main cookie, then the additional cookies in order.
     QString cookieHeaderValue() const;
 
-    // The record after a response's Set-Cookie headers, or none when nothing changed.
+    // The record after a response's Set-Cookie headers, or none when nothing changed. A cookie
+    // is adopted only when its Domain attribute domain-matches the response's host and its
+    // value is at most 4096 bytes without control characters.
     std::optional<NativeSharedSession>
     rotated(const QUrl &responseUrl, const QList<QNetworkReply::RawHeaderPair> &headerFields,
             const QDateTime &now = QDateTime::currentDateTimeUtc()) const;

@@ -3,6 +3,7 @@
 #include "AppIdentifiers.h"
 #include "FileLock.h"
 #include "Logging.h"
+#include "NativeSharedSession.h"
 
 #include <QStandardPaths>
 
@@ -89,15 +90,17 @@ HashTable attributes(const QString &accessGroup, const std::optional<QByteArray>
 }
 
 // The items of the access group, whatever fingerprint they carry.
-ItemList findItems(const QString &accessGroup)
+ItemList findItems(const QString &accessGroup, bool withSecrets = false)
 {
     const auto query = attributes(accessGroup, std::nullopt);
     GErrorHolder error;
     ItemList list;
-    list.items = secret_service_search_sync(
-        nullptr, sessionSchema(), query.table,
-        static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK), nullptr,
-        &error.error);
+    int flags = SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK;
+    if (withSecrets)
+        flags |= SECRET_SEARCH_LOAD_SECRETS;
+    list.items =
+        secret_service_search_sync(nullptr, sessionSchema(), query.table,
+                                   static_cast<SecretSearchFlags>(flags), nullptr, &error.error);
     if (error.error)
         throw KeychainError(KeychainError::Status::Failed, error.message());
     return list;
@@ -109,6 +112,25 @@ QByteArray fingerprintOf(SecretItem *item)
     const auto *generic =
         static_cast<const char *>(g_hash_table_lookup(itemAttributes.table, "generic"));
     return generic ? QByteArray::fromHex(generic) : QByteArray();
+}
+
+// The fingerprint of the session an item holds, for a compare-and-replace or -delete: that of
+// its secret, which is what every reader gets. A rewrite sets the secret first and the
+// attribute second, so a writer killed in between leaves the new session under the old
+// attribute; compared by its attribute, such an item would refuse every later rotation and
+// take one of the session before. An item whose secret is no session has only its attribute.
+// Needs the item's secret loaded.
+QByteArray heldFingerprint(SecretItem *item)
+{
+    const Value value{secret_item_get_secret(item)};
+    if (value.value) {
+        gsize length = 0;
+        const gchar *bytes = secret_value_get(value.value, &length);
+        if (const auto session =
+                NativeSharedSession::fromJson(QByteArray(bytes, qsizetype(length))))
+            return session->fingerprint();
+    }
+    return fingerprintOf(item);
 }
 
 // Rewrites an existing item in place: the data first, then the fingerprint, so that a reader
@@ -126,6 +148,36 @@ void overwrite(SecretItem *item, const QString &accessGroup, const QByteArray &f
         throw KeychainError(KeychainError::Status::Failed, error.message());
 }
 
+// After a lookup that gave no secret: whether that is because the keyring stays locked (its
+// unlock prompt could not appear, or was dismissed) rather than because there is no item. A
+// locked default collection counts too, since a keyring may hide what a locked collection
+// holds.
+bool isLocked(const QString &accessGroup)
+{
+    const auto query = attributes(accessGroup, std::nullopt);
+    GErrorHolder error;
+    // Without SECRET_SEARCH_UNLOCK: the lookup has asked for the unlock already.
+    ItemList found;
+    found.items = secret_service_search_sync(nullptr, sessionSchema(), query.table,
+                                             SECRET_SEARCH_ALL, nullptr, &error.error);
+    if (error.error)
+        return true;
+    for (GList *entry = found.items; entry; entry = entry->next) {
+        if (secret_item_get_locked(static_cast<SecretItem *>(entry->data)))
+            return true;
+    }
+    if (found.items)
+        return false;
+    SecretCollection *collection = secret_collection_for_alias_sync(
+        nullptr, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error.error);
+    if (error.error)
+        return true;
+    const bool locked = collection && secret_collection_get_locked(collection);
+    if (collection)
+        g_object_unref(collection);
+    return locked;
+}
+
 } // namespace
 
 SecretServiceSessionKeychain::SecretServiceSessionKeychain(const QString &accessGroup)
@@ -138,7 +190,7 @@ QString SecretServiceSessionKeychain::lockFilePath()
            AppIdentifiers::keychainService + u".lock"_s;
 }
 
-std::optional<QByteArray> SecretServiceSessionKeychain::read()
+SessionKeychain::Contents SecretServiceSessionKeychain::contents()
 {
     const auto query = attributes(m_accessGroup, std::nullopt);
     GErrorHolder error;
@@ -146,13 +198,14 @@ std::optional<QByteArray> SecretServiceSessionKeychain::read()
         secret_password_lookupv_binary_sync(sessionSchema(), query.table, nullptr, &error.error)};
     if (error.error) {
         qCWarning(lcShareExtension, "keyring lookup failed: %s", qUtf8Printable(error.message()));
-        return std::nullopt;
+        return {Contents::State::Unavailable, {}};
     }
     if (!value.value)
-        return std::nullopt;
+        return {isLocked(m_accessGroup) ? Contents::State::Unavailable : Contents::State::NoItem,
+                {}};
     gsize length = 0;
     const gchar *bytes = secret_value_get(value.value, &length);
-    return QByteArray(bytes, qsizetype(length));
+    return {Contents::State::Item, QByteArray(bytes, qsizetype(length))};
 }
 
 void SecretServiceSessionKeychain::store(const QByteArray &fingerprint, const QByteArray &data)
@@ -179,11 +232,11 @@ void SecretServiceSessionKeychain::replace(const QByteArray &expectedFingerprint
                                            const QByteArray &fingerprint, const QByteArray &data)
 {
     const FileLock lock(lockFilePath());
-    const auto existing = findItems(m_accessGroup);
+    const auto existing = findItems(m_accessGroup, true);
     if (!existing.items)
         throw KeychainError(KeychainError::Status::NotFound, QStringLiteral("no session item"));
     auto *item = static_cast<SecretItem *>(existing.items->data);
-    if (fingerprintOf(item) != expectedFingerprint)
+    if (heldFingerprint(item) != expectedFingerprint)
         throw KeychainError(KeychainError::Status::NotFound,
                             QStringLiteral("the session item was replaced meanwhile"));
     overwrite(item, m_accessGroup, fingerprint, data);
@@ -193,10 +246,10 @@ void SecretServiceSessionKeychain::remove(const std::optional<QByteArray> &expec
 {
     try {
         const FileLock lock(lockFilePath());
-        const auto existing = findItems(m_accessGroup);
+        const auto existing = findItems(m_accessGroup, expectedFingerprint.has_value());
         for (GList *entry = existing.items; entry; entry = entry->next) {
             auto *item = static_cast<SecretItem *>(entry->data);
-            if (!expectedFingerprint || fingerprintOf(item) == *expectedFingerprint)
+            if (!expectedFingerprint || heldFingerprint(item) == *expectedFingerprint)
                 secret_item_delete_sync(item, nullptr, nullptr);
         }
     } catch (const KeychainError &error) {

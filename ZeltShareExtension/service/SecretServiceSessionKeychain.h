@@ -8,6 +8,9 @@
 //
 // The Secret Service has no compare-and-replace, so writers serialise on flock() of
 // $XDG_RUNTIME_DIR/app.zelt.native-share-session.lock, which the main application takes too.
+// Nor can it set a secret and its attributes in one step: replace() and a bound remove() go by
+// the fingerprint of the session in the secret, so that an item a killed writer left with a
+// new secret under the old attribute is rotated on (and so repaired) like any other.
 class SecretServiceSessionKeychain final : public SessionKeychain
 {
 public:
@@ -15,7 +18,7 @@ public:
 
     static QString lockFilePath();
 
-    std::optional<QByteArray> read() override;
+    Contents contents() override;
     void store(const QByteArray &fingerprint, const QByteArray &data) override;
     void replace(const QByteArray &expectedFingerprint, const QByteArray &fingerprint,
                  const QByteArray &data) override;

@@ -100,7 +100,7 @@ QCoro::Task<HttpResponse> ServiceClient::send(QPointer<SessionHolder> holder,
     auto response = co_await HttpTransfer::run(std::move(transfer));
     if (!holder)
         throwHolderGone();
-    if (response.bodyTooLarge || !response.statusCode)
+    if (!response.statusCode)
         throw ShareError(ServiceText::invalidResponse());
     checkServiceResponse(*holder, response, requestSession);
     co_return response;
@@ -117,6 +117,17 @@ void ServiceClient::checkServiceResponse(SessionHolder &holder, const HttpRespon
     const auto stored = store.loadStoredSession();
     const bool ownsItem = stored && stored->cookieValue == requestSession.cookieValue;
 
+    const int status = *response.statusCode;
+    if ((status >= 300 && status <= 399) || status == 401) {
+        // The session is refused, and a cookie the same answer sets belongs to no session worth
+        // keeping: writing it back would change the item under the delete below and announce a
+        // dead session. The delete compares the item with what the ownership test read, so a
+        // session the main application stored since then survives.
+        if (ownsItem)
+            store.deleteStoredSession(stored);
+        throw ShareError(ServiceText::signInFirst());
+    }
+
     if (auto next = requestSession.rotated(response.url, response.headerFields)) {
         holder.setSharedSession(next);
         if (ownsItem) {
@@ -129,14 +140,9 @@ void ServiceClient::checkServiceResponse(SessionHolder &holder, const HttpRespon
         }
     }
 
-    const int status = *response.statusCode;
-    if ((status >= 300 && status <= 399) || status == 401) {
-        // Compared again at deletion, so a session the main application stored since the
-        // ownership test survives.
-        if (ownsItem)
-            store.deleteStoredSession(stored);
-        throw ShareError(ServiceText::signInFirst());
-    }
+    // Past the ceiling only the head was read: enough for the session, not for an answer.
+    if (response.bodyTooLarge)
+        throw ShareError(ServiceText::invalidResponse());
     if (status >= 200 && status <= 299)
         return;
 

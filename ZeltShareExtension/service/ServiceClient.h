@@ -46,7 +46,9 @@ public:
     // message), PasskeyRequiredError, or TransportError.
     static QCoro::Task<HttpResponse> send(QPointer<SessionHolder> holder, ServiceRequest request);
 
-    // The response check, run after every answer of a call made with requestSession.
+    // The response check, run after every answer of a call made with requestSession. An answer
+    // whose body went past the ceiling is checked on its status and headers: a refusal still
+    // signs out and a rotation is still kept, but it is never a successful answer.
     static void checkServiceResponse(SessionHolder &holder, const HttpResponse &response,
                                      const NativeSharedSession &requestSession);
 };

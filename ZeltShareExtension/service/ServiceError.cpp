@@ -7,6 +7,11 @@ QString signInFirst()
 {
     return QCoreApplication::translate("ServiceText", "Open Zelt and sign in first.");
 }
+QString keyringUnavailable()
+{
+    return QCoreApplication::translate(
+        "ServiceText", "The keyring is locked or unreachable. Unlock it, then share again.");
+}
 QString invalidResponse()
 {
     return QCoreApplication::translate("ServiceText", "Zelt did not return a valid response.");

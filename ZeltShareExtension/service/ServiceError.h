@@ -11,6 +11,7 @@
 // The texts of the service calls, translatable with the English text as the key.
 namespace ServiceText {
 QString signInFirst();           // no session, or the service refused it
+QString keyringUnavailable();    // no session could be read: the keyring is locked or not there
 QString invalidResponse();       // the answer is not HTTP, or its body is not what was asked
 QString couldNotReceive();       // an unsuccessful answer without the service's own message
 QString unreachable();           // the request URL cannot be formed

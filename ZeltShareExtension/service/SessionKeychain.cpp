@@ -9,6 +9,14 @@ KeychainError::KeychainError(Status status, const QString &message)
     , m_status(status)
 {}
 
+std::optional<QByteArray> SessionKeychain::read()
+{
+    auto found = contents();
+    if (found.state != Contents::State::Item)
+        return std::nullopt;
+    return std::move(found.data);
+}
+
 std::unique_ptr<SessionKeychain> SessionKeychain::create(const BundleConfiguration &configuration)
 {
     const auto accessGroup = configuration.keychainAccessGroup();

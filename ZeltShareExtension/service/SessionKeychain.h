@@ -34,8 +34,21 @@ class SessionKeychain
 public:
     virtual ~SessionKeychain() = default;
 
+    // What a read found.
+    struct Contents
+    {
+        enum class State {
+            Item,        // data is the item's
+            NoItem,      // no item, or one that cannot be read back
+            Unavailable, // the keyring could not be asked or stays locked: no bus, no Secret
+                         // Service on it, or a locked collection that no unlock prompt opened
+        };
+        State state = State::NoItem;
+        QByteArray data;
+    };
+    virtual Contents contents() = 0;
     // The item's data, or none when there is no item or it cannot be read.
-    virtual std::optional<QByteArray> read() = 0;
+    std::optional<QByteArray> read();
     // Stores data and fingerprint whatever the item held before: what the main application does
     // when it signs in.
     virtual void store(const QByteArray &fingerprint, const QByteArray &data) = 0;

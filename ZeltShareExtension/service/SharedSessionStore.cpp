@@ -18,13 +18,26 @@ std::optional<NativeSharedSession> SharedSessionStore::loadStoredSession() const
 
 std::optional<NativeSharedSession> SharedSessionStore::loadSession(const QUrl &baseOrigin) const
 {
-    auto session = loadStoredSession();
+    return loadSessionWithState(baseOrigin).session;
+}
+
+SharedSessionStore::LoadedSession
+SharedSessionStore::loadSessionWithState(const QUrl &baseOrigin) const
+{
+    if (!m_keychain)
+        return {};
+    const auto contents = m_keychain->contents();
+    if (contents.state == SessionKeychain::Contents::State::Unavailable)
+        return {std::nullopt, true};
+    if (contents.state != SessionKeychain::Contents::State::Item)
+        return {};
+    auto session = NativeSharedSession::fromJson(contents.data);
     if (!session)
-        return std::nullopt;
+        return {};
     const QUrl origin(session->baseOrigin, QUrl::StrictMode);
     if (!origin.isValid() || !ServiceOrigin::isSameOrigin(origin, baseOrigin))
-        return std::nullopt;
-    return session;
+        return {};
+    return {std::move(session), false};
 }
 
 void SharedSessionStore::storeRotatedSession(const NativeSharedSession &previous,

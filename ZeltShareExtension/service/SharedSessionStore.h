@@ -13,10 +13,20 @@ class SharedSessionStore
 public:
     explicit SharedSessionStore(std::unique_ptr<SessionKeychain> keychain);
 
+    // A load, and when it found no session, whether the keyring was in the way.
+    struct LoadedSession
+    {
+        std::optional<NativeSharedSession> session;
+        // The keyring could not be read (locked, or no Secret Service to ask): whether the user
+        // is signed in cannot be told.
+        bool keyringUnavailable = false;
+    };
+
     std::optional<NativeSharedSession> loadStoredSession() const;
     // The stored session if it belongs to baseOrigin; a session of another origin counts as
     // signed out.
     std::optional<NativeSharedSession> loadSession(const QUrl &baseOrigin) const;
+    LoadedSession loadSessionWithState(const QUrl &baseOrigin) const;
     // Compare-and-replace on the fingerprint of previous. Throws KeychainError.
     void storeRotatedSession(const NativeSharedSession &previous,
                              const NativeSharedSession &current);

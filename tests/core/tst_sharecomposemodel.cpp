@@ -73,6 +73,23 @@ QByteArray destinations(bool toviAvailable, const QList<QByteArray> &threads,
     return body + "]}";
 }
 
+// A keyring that cannot be asked: locked with no unlock prompt that can appear, or no Secret
+// Service to talk to.
+class UnreadableKeychain final : public SessionKeychain
+{
+public:
+    Contents contents() override { return {Contents::State::Unavailable, {}}; }
+    void store(const QByteArray &, const QByteArray &) override { refuse(); }
+    void replace(const QByteArray &, const QByteArray &, const QByteArray &) override { refuse(); }
+    void remove(const std::optional<QByteArray> &) override {}
+
+private:
+    [[noreturn]] static void refuse()
+    {
+        throw KeychainError(KeychainError::Status::Failed, u"the keyring is locked"_s);
+    }
+};
+
 // Generous: the suite also runs under sanitizers on a busy machine.
 constexpr int slow = 30000;
 
@@ -102,6 +119,25 @@ private Q_SLOTS:
         QVERIFY(fixture.server().requests().isEmpty());
         QVERIFY(!model.isLoading());
         QVERIFY(!model.canSend());
+    }
+
+    // Signed out, but not sent to sign in again: the error line names the keyring.
+    void unreadableKeyring()
+    {
+        ServiceFixture fixture;
+        auto environment = std::make_shared<ServiceEnvironment>(
+            ServiceOrigin{fixture.server().origin(), ServiceOrigin::Source::Development},
+            std::make_shared<SharedSessionStore>(std::make_unique<UnreadableKeychain>()),
+            QList<QSslCertificate>{ServiceFixture::certificates().authority});
+        ShareComposeModel model(environment, loader({{{u"notes.txt"_s, 14}}, false, {}}));
+        QVERIFY(!model.signedIn());
+        QVERIFY(model.keyringUnavailable());
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isLoading(), slow);
+        QVERIFY(model.hasSharedItems());
+        QCOMPARE(model.errorMessageText(),
+                 u"The keyring is locked or unreachable. Unlock it, then share again."_s);
+        QVERIFY(!model.canSend());
+        QVERIFY(fixture.server().requests().isEmpty());
     }
 
     void reconciliation_data()

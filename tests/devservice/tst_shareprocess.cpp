@@ -326,7 +326,8 @@ private Q_SLOTS:
         QVERIFY(process.waitForFinished(slow));
         const auto output = QString::fromUtf8(process.readAll());
         QCOMPARE(process.exitCode(), 1);
-        QCOMPARE(output.trimmed().split(u'\n').last(), u"Open Zelt and sign in first."_s);
+        QCOMPARE(output.trimmed().split(u'\n').last(),
+                 u"The keyring is locked or unreachable. Unlock it, then share again."_s);
         QCOMPARE(share.temporaryDirectories(), QStringList());
         QVERIFY(share.storedShare().isEmpty());
         QCOMPARE(countLines(service, u"GET /api/tovi/native-share/destinations"_s), 0);

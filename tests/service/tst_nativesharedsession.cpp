@@ -59,6 +59,20 @@ private Q_SLOTS:
         QTest::newRow("cookie without value")
             << R"({"baseOrigin":"o","cookieName":"n","cookieValue":"v","additionalCookies":[{"name":"a"}]})"_ba
             << false << QString();
+        // Cookies go into a request header as they are: a line break would start a header of
+        // its own.
+        QTest::newRow("line break in the cookie value")
+            << R"({"baseOrigin":"o","cookieName":"n","cookieValue":"v\r\nX-Injected: 1"})"_ba
+            << false << QString();
+        QTest::newRow("line feed in the cookie name")
+            << R"({"baseOrigin":"o","cookieName":"n\n","cookieValue":"v"})"_ba << false
+            << QString();
+        QTest::newRow("control character in an additional cookie")
+            << R"({"baseOrigin":"o","cookieName":"n","cookieValue":"v","additionalCookies":[{"name":"a","value":"1\u0001"}]})"_ba
+            << false << QString();
+        QTest::newRow("delete character in an additional cookie's name")
+            << R"({"baseOrigin":"o","cookieName":"n","cookieValue":"v","additionalCookies":[{"name":"a\u007f","value":"1"}]})"_ba
+            << false << QString();
         QTest::newRow("not an object") << R"(["o","n","v"])"_ba << false << QString();
         QTest::newRow("not JSON") << "sid=abc"_ba << false << QString();
     }
@@ -179,6 +193,69 @@ private Q_SLOTS:
         QCOMPARE(next->cookieName, s.cookieName);
         QCOMPARE(next->storeID, s.storeID);
         QCOMPARE(next->userID, s.userID);
+    }
+
+    // Set-Cookie fields that cannot belong to the service are not adopted, whatever their
+    // order: each row's adoptable cookie would lose to the later one otherwise.
+    void unfitCookiesAreIgnored_data()
+    {
+        QTest::addColumn<QUrl>("url");
+        QTest::addColumn<QList<QByteArray>>("cookies");
+        QTest::addColumn<QString>("mainValue");
+        QTest::addColumn<QString>("additionalValue");
+
+        const QUrl service(u"https://zelt.app/api/tovi/native-share"_s);
+        const QUrl team(u"https://acme.zelt.team/api/tovi/native-share"_s);
+        const QUrl address(u"https://127.0.0.1:8443/api/internal/app"_s);
+        QTest::newRow("another site's domain")
+            << service << QList<QByteArray>{"sid=kept", "sid=foreign; Domain=evil.example"}
+            << u"kept"_s << u"1"_s;
+        QTest::newRow("a domain that only ends like the host")
+            << service << QList<QByteArray>{"sid=kept", "sid=foreign; Domain=elt.app"} << u"kept"_s
+            << u"1"_s;
+        QTest::newRow("the host's own domain, then a subdomain of it")
+            << service
+            << QList<QByteArray>{"sid=kept; Domain=.Zelt.App", "sid=foreign; Domain=api.zelt.app"}
+            << u"kept"_s << u"1"_s;
+        QTest::newRow("a parent domain, then a sibling host")
+            << team
+            << QList<QByteArray>{"sid=kept; Domain=zelt.team",
+                                 "sid=foreign; Domain=other.zelt.team"}
+            << u"kept"_s << u"1"_s;
+        QTest::newRow("an address matches only itself")
+            << address
+            << QList<QByteArray>{"sid=kept; Domain=127.0.0.1", "sid=foreign; Domain=0.0.1"}
+            << u"kept"_s << u"1"_s;
+        QTest::newRow("control characters in the value") << service
+                                                         << QList<QByteArray>{"sid=kept",
+                                                                              "sid=a\rb",
+                                                                              "sid=a\x01"
+                                                                              "b",
+                                                                              "sid=a\tb",
+                                                                              "sid=a\x7f",
+                                                                              "a=2",
+                                                                              "a=3\x1f"}
+                                                         << u"kept"_s << u"2"_s;
+        const QString longest(4096, u'v');
+        QTest::newRow("a value past 4096 bytes")
+            << service
+            << QList<QByteArray>{"sid=" + longest.toLatin1(), "sid=" + QByteArray(4097, 'w')}
+            << longest << u"1"_s;
+    }
+
+    void unfitCookiesAreIgnored()
+    {
+        QFETCH(QUrl, url);
+        QFETCH(QList<QByteArray>, cookies);
+        QFETCH(QString, mainValue);
+        QFETCH(QString, additionalValue);
+        auto s = session(u"abc"_s);
+        s.additionalCookies = QList<NativeSharedSessionCookie>{{u"a"_s, u"1"_s}};
+
+        const auto next = s.rotated(url, setCookies(cookies));
+        QVERIFY(next);
+        QCOMPARE(next->cookieValue, mainValue);
+        QCOMPARE(next->additionalCookies->first().value, additionalValue);
     }
 
     void rotationWithoutResponseUrl()

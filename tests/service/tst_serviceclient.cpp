@@ -197,14 +197,21 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<bool>("owned");
         QTest::addColumn<bool>("otherHost"); // the redirect names another host
+        QTest::addColumn<bool>("rotates");   // the answer also sets a new main cookie
 
-        QTest::newRow("302 owned") << 302 << true << false;
-        QTest::newRow("307 owned") << 307 << true << false;
-        QTest::newRow("401 owned") << 401 << true << false;
-        QTest::newRow("401 after the main application signed in again") << 401 << false << false;
-        QTest::newRow("302 not owned") << 302 << false << false;
-        QTest::newRow("302 to another host") << 302 << true << true;
-        QTest::newRow("308 to another host") << 308 << true << true;
+        QTest::newRow("302 owned") << 302 << true << false << false;
+        QTest::newRow("307 owned") << 307 << true << false << false;
+        QTest::newRow("401 owned") << 401 << true << false << false;
+        QTest::newRow("401 after the main application signed in again")
+            << 401 << false << false << false;
+        QTest::newRow("302 not owned") << 302 << false << false << false;
+        QTest::newRow("302 to another host") << 302 << true << true << false;
+        QTest::newRow("308 to another host") << 308 << true << true << false;
+        // A refusal that rotates the cookie too: the refused session still goes, and the
+        // rotated one is neither kept nor announced.
+        QTest::newRow("401 rotating, owned") << 401 << true << false << true;
+        QTest::newRow("302 rotating, owned") << 302 << true << false << true;
+        QTest::newRow("401 rotating, not owned") << 401 << false << false << true;
     }
 
     void refusedSession()
@@ -212,6 +219,7 @@ private Q_SLOTS:
         QFETCH(int, status);
         QFETCH(bool, owned);
         QFETCH(bool, otherHost);
+        QFETCH(bool, rotates);
         const auto stored = owned ? session(u"abc"_s) : session(u"newer"_s);
         keychain()->store(stored.fingerprint(), stored.toJson());
         // A server of its own, trusted like the service: nothing may reach it, least of all
@@ -224,6 +232,9 @@ private Q_SLOTS:
         const QUrl elsewhere =
             (otherHost ? other.origin() : m_server->origin()).resolved(QUrl(u"/login"_s));
         answer.headers.append(std::pair<QByteArray, QByteArray>("Location", elsewhere.toEncoded()));
+        if (rotates)
+            answer.headers.append(
+                std::pair<QByteArray, QByteArray>("Set-Cookie", "sid=rotated; Path=/"));
         m_server->enqueue(answer);
         m_server->enqueue(ScriptedResponse::json(200, "{}"));
 
@@ -232,8 +243,10 @@ private Q_SLOTS:
         QTest::qWait(50);
         QCOMPARE(m_server->requests().size(), 1); // the redirect is not followed
         QCOMPARE(other.requests().size(), 0);
-        QCOMPARE(keychain()->read().has_value(), !owned);
+        QCOMPARE(keychain()->read(),
+                 owned ? std::optional<QByteArray>() : std::optional(stored.toJson()));
         QCOMPARE(m_holder->sharedSession(), std::optional(session(u"abc"_s)));
+        QCOMPARE(notificationsSoFar(), 0);
     }
 
     void rotationWritesBackOwnedItem()
@@ -331,33 +344,70 @@ private Q_SLOTS:
         QCOMPARE(keychain()->read(), std::optional(original.toJson()));
     }
 
+    // Past the ceiling the body is abandoned, but the status line and the headers arrived
+    // whole: a refusal still signs out and a rotation is still kept, while an answer whose
+    // body was the point (a success, an error's message) is not a valid response.
     void bodyCeiling_data()
     {
+        QTest::addColumn<int>("status");
         QTest::addColumn<qint64>("size");
         QTest::addColumn<bool>("closeDelimited");
-        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<bool>("rotates");
+        QTest::addColumn<QString>("failure"); // null: accepted
 
         const qint64 ceiling = HttpTransfer::defaultMaximumBodySize;
-        QTest::newRow("at the ceiling") << ceiling << false << true;
-        QTest::newRow("past the ceiling, announced") << ceiling + 1 << false << false;
-        QTest::newRow("past the ceiling, streamed") << ceiling + 1 << true << false;
+        const auto invalid = u"Zelt did not return a valid response."_s;
+        const auto signIn = u"Open Zelt and sign in first."_s;
+        QTest::newRow("at the ceiling") << 200 << ceiling << false << false << QString();
+        QTest::newRow("past the ceiling, announced")
+            << 200 << ceiling + 1 << false << false << invalid;
+        QTest::newRow("past the ceiling, streamed")
+            << 200 << ceiling + 1 << true << false << invalid;
+        QTest::newRow("401 past the ceiling, announced")
+            << 401 << ceiling + 1 << false << false << signIn;
+        QTest::newRow("401 past the ceiling, streamed")
+            << 401 << ceiling + 1 << true << false << signIn;
+        QTest::newRow("302 past the ceiling") << 302 << ceiling + 1 << false << false << signIn;
+        QTest::newRow("200 past the ceiling, rotating")
+            << 200 << ceiling + 1 << false << true << invalid;
+        QTest::newRow("500 past the ceiling, rotating")
+            << 500 << ceiling + 1 << true << true << invalid;
     }
 
     void bodyCeiling()
     {
+        QFETCH(int, status);
         QFETCH(qint64, size);
         QFETCH(bool, closeDelimited);
-        QFETCH(bool, accepted);
-        auto answer = ScriptedResponse::json(200, QByteArray(size, ' '));
+        QFETCH(bool, rotates);
+        QFETCH(QString, failure);
+        const auto original = session(u"abc"_s);
+        keychain()->store(original.fingerprint(), original.toJson());
+        auto answer = ScriptedResponse::json(status, QByteArray(size, ' '));
         answer.closeDelimited = closeDelimited;
+        if (rotates)
+            answer.headers.append(std::pair<QByteArray, QByteArray>("Set-Cookie", "sid=rotated"));
         m_server->enqueue(answer);
 
         const auto outcome = send(internalAppRequest());
-        QCOMPARE(outcome.response.has_value(), accepted);
-        if (!accepted)
-            QCOMPARE(outcome.message(), u"Zelt did not return a valid response."_s);
-        else
+        QCOMPARE(outcome.response.has_value(), failure.isNull());
+        if (failure.isNull())
             QCOMPARE(outcome.response->body.size(), size);
+        else
+            QCOMPARE(outcome.message(), failure);
+
+        const bool refused = status == 401 || (status >= 300 && status <= 399);
+        const auto stored = NativeSharedSession::fromJson(keychain()->read().value_or(""));
+        if (refused) {
+            QVERIFY(!stored);
+            QCOMPARE(m_holder->sharedSession(), std::optional(original));
+        } else {
+            const auto expected = rotates ? u"rotated"_s : u"abc"_s;
+            QCOMPARE(m_holder->sharedSession()->cookieValue, expected);
+            QVERIFY(stored);
+            QCOMPARE(stored->cookieValue, expected);
+            QCOMPARE(notificationsSoFar(), rotates ? 1 : 0);
+        }
     }
 
     void stalledServerTimesOut()

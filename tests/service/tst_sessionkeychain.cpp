@@ -155,6 +155,88 @@ private Q_SLOTS:
         m_keychain->remove(); // deleting nothing is not an error
     }
 
+    // A writer killed between the secret and its attribute leaves the new session under the
+    // old fingerprint. What the item holds is the session readers get: a writer that read it
+    // rotates or deletes it, one that read the session before the interrupted write does not.
+    void interruptedRewrite_data()
+    {
+        QTest::addColumn<bool>("refused"); // the holder of the new session is signed out
+        QTest::newRow("rotated on") << false;
+        QTest::newRow("deleted") << true;
+    }
+
+    void interruptedRewrite()
+    {
+        QFETCH_GLOBAL(QString, backend);
+        QFETCH(bool, refused);
+        if (backend != u"secret-service")
+            QSKIP("the file store replaces data and fingerprint in one rename");
+        const auto before = session(u"before"_s);
+        const auto after = session(u"after"_s);
+        m_keychain->store(before.fingerprint(), after.toJson());
+        QCOMPARE(m_store->loadStoredSession(), std::optional(after));
+
+        try {
+            m_store->storeRotatedSession(before, session(u"stale"_s));
+            QFAIL("a rotation of the session before the interrupted write took effect");
+        } catch (const KeychainError &error) {
+            QCOMPARE(error.status(), KeychainError::Status::NotFound);
+        }
+        m_store->deleteStoredSession(before);
+        QCOMPARE(m_store->loadStoredSession(), std::optional(after));
+
+        if (refused) {
+            m_store->deleteStoredSession(after);
+            QVERIFY(!m_keychain->read());
+            return;
+        }
+        const auto next = session(u"next"_s);
+        m_store->storeRotatedSession(after, next);
+        QCOMPARE(m_store->loadStoredSession(), std::optional(next));
+        // The item carries its session's fingerprint again.
+        const auto last = session(u"last"_s);
+        m_store->storeRotatedSession(next, last);
+        QCOMPARE(m_store->loadStoredSession(), std::optional(last));
+    }
+
+    // A writer killed before its rename leaves "<item>.new-<pid>" behind, a session inside.
+    // The next write sweeps those of processes that are gone, never a running writer's.
+    void leftoverTemporariesAreSwept()
+    {
+        QFETCH_GLOBAL(QString, backend);
+        if (backend != u"file")
+            QSKIP("the file store only");
+        const auto a = session(u"a"_s);
+        m_keychain->store(a.fingerprint(), a.toJson());
+        const auto itemPath = static_cast<FileSessionKeychain *>(m_keychain)->itemPath();
+
+        QProcess gone;
+        gone.start(u"true"_s, {});
+        QVERIFY(gone.waitForStarted());
+        const auto gonePid = gone.processId();
+        QVERIFY(gone.waitForFinished());
+        QProcess running;
+        running.start(u"sleep"_s, {u"60"_s});
+        QVERIFY(running.waitForStarted());
+        const auto leftover = itemPath + u".new-"_s + QString::number(gonePid);
+        const auto inFlight = itemPath + u".new-"_s + QString::number(running.processId());
+        for (const auto &path : {leftover, inFlight}) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(a.toJson());
+        }
+
+        m_store->storeRotatedSession(a, session(u"b"_s));
+        const bool leftoverSwept = !QFileInfo::exists(leftover);
+        const bool inFlightKept = QFileInfo::exists(inFlight);
+        running.kill();
+        running.waitForFinished();
+        QFile::remove(inFlight);
+        QVERIFY(leftoverSwept);
+        QVERIFY(inFlightKept);
+        QCOMPARE(m_store->loadStoredSession(), std::optional(session(u"b"_s)));
+    }
+
     // A second process rotates the item while this one does too. Every rotation that takes
     // effect must start from the value the previous one left: if two ever started from the
     // same value, one of them overwrote a newer session.
