@@ -475,16 +475,37 @@ QString SharedItemIntake::pageText(const SharedPage &page)
     return parts.join("\n\n"_L1);
 }
 
+namespace {
+
+// Whether part stands in text as a whole: somewhere in it (case-sensitive), with the start or
+// the end of text, or white space, on either side. A word is not taken for a letter of
+// another one: "a" is not in "https://example.com/a", a link is in the page text it ends.
+bool containsAsWhole(const QString &text, const QString &part)
+{
+    if (part.isEmpty())
+        return true;
+    for (qsizetype at = text.indexOf(part); at >= 0; at = text.indexOf(part, at + 1)) {
+        const qsizetype end = at + part.size();
+        const bool boundedBefore = at == 0 || text.at(at - 1).isSpace();
+        const bool boundedAfter = end == text.size() || text.at(end).isSpace();
+        if (boundedBefore && boundedAfter)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 QStringList SharedItemIntake::dedupedTexts(const QStringList &texts)
 {
     QStringList kept;
     for (const QString &text : texts) {
         const bool contained = std::any_of(kept.cbegin(), kept.cend(), [&text](const QString &k) {
-            return k.contains(text, Qt::CaseSensitive);
+            return containsAsWhole(k, text);
         });
         if (contained)
             continue;
-        kept.removeIf([&text](const QString &k) { return text.contains(k, Qt::CaseSensitive); });
+        kept.removeIf([&text](const QString &k) { return containsAsWhole(text, k); });
         kept.append(text);
     }
     return kept;
@@ -572,8 +593,13 @@ SharedItemIntake::sharedText(std::shared_ptr<const ItemProvider> attachment)
     if (const auto item = co_await std::move(loadingURL)) {
         if (const auto url = urlFromItem(*item)) {
             const QString scheme = url->scheme().toLower();
+            // A link given as text is sent as it was written: parsing would lower-case its
+            // scheme and host and encode its letters, and then no longer match the same link
+            // inside a page's text.
             if (scheme == "http"_L1 || scheme == "https"_L1)
-                co_return url->toString(QUrl::FullyEncoded);
+                co_return item->metaType().id() == QMetaType::QString
+                    ? item->toString().trimmed()
+                    : url->toString(QUrl::FullyEncoded);
         }
     }
 

@@ -37,7 +37,7 @@ std::shared_ptr<ItemProvider> operandProvider(const QString &operand, const QDir
             throw CommandLineError(tr("Not a valid link: %1").arg(operand));
         if (url.isLocalFile())
             return ItemProvider::forFile(url.toLocalFile());
-        return ItemProvider::forURL(url);
+        return ItemProvider::forURL(url, operand);
     }
     // Not there: the intake reports that it cannot load it.
     return ItemProvider::forFile(file.absoluteFilePath());

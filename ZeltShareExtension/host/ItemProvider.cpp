@@ -269,12 +269,15 @@ std::shared_ptr<ItemProvider> ItemProvider::forFile(const QString &path)
     return provider;
 }
 
-std::shared_ptr<ItemProvider> ItemProvider::forURL(const QUrl &url)
+std::shared_ptr<ItemProvider> ItemProvider::forURL(const QUrl &url, const QString &written)
 {
     auto provider = std::make_shared<ItemProvider>();
-    const QString text = url.toString(QUrl::FullyEncoded);
+    const QString text = written.isEmpty() ? url.toString(QUrl::FullyEncoded) : written;
     provider->registerRepresentation({ContentType::url().identifier(),
-                                      [url] { return QVariant(url); },
+                                      [url, written] {
+                                          return written.isEmpty() ? QVariant(url)
+                                                                   : QVariant(written);
+                                      },
                                       [text] { return ItemData::fromBytes(text.toUtf8()); },
                                       {}});
     provider->registerRepresentation({ContentType::plainText().identifier(),

@@ -98,8 +98,9 @@ public:
     // A local file or folder: its type (when it can be named) and a file URL; the suggested
     // name is the file's name.
     static std::shared_ptr<ItemProvider> forFile(const QString &path);
-    // A link: a URL, and its text as plain text.
-    static std::shared_ptr<ItemProvider> forURL(const QUrl &url);
+    // A link: a URL, and its text as plain text. Given the text it was written as, the link
+    // item is that text, so that it keeps its form (letter case, international letters).
+    static std::shared_ptr<ItemProvider> forURL(const QUrl &url, const QString &written = {});
     // Plain text without a name.
     static std::shared_ptr<ItemProvider> forText(const QString &text);
     // A browser page: a property list whose pageResultsKey entry is results.

@@ -22,7 +22,9 @@ QString PasskeyStepUp::noPromptMessage()
 
 void PasskeyStepUp::handOff(const ServiceEnvironment &environment, const QString &reason)
 {
-    qCCritical(lcShareExtension, "passkey ceremony failed: %s", qUtf8Printable(reason));
+    // An expected way out of the step-up, not a fault of the sheet: the main application takes
+    // it from here.
+    qCWarning(lcShareExtension, "passkey ceremony failed: %s", qUtf8Printable(reason));
     {
         const auto defaults = environment.sharedDefaults();
         defaults->setValue(AppIdentifiers::passkeyRequestedAtKey,

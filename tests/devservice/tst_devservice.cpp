@@ -734,24 +734,38 @@ private Q_SLOTS:
         QCOMPARE(storedShares(fixture), 0);
     }
 
-    // A file name from the sender never leaves the share's files/ directory.
+    // A file name from the sender never leaves the share's files/ directory, and any name a
+    // Linux file may have is stored, its index in front of it.
+    void storedFileNames_data()
+    {
+        QTest::addColumn<QString>("filename");
+        QTest::addColumn<QString>("storedAs");
+        QTest::newRow("climbing out") << u"../../x"_s << u"files/1-.._.._x"_s;
+        // 125 two-byte letters and ".txt": 254 bytes.
+        const QString longest = QString(125, QChar(0xe9)) + u".txt"_s;
+        QTest::newRow("254 bytes")
+            << longest << u"files/1-"_s + QString(124, QChar(0xe9)) + u".txt"_s;
+    }
+
     void storedFileNames()
     {
+        QFETCH(QString, filename);
+        QFETCH(QString, storedAs);
         DevServiceFixture fixture;
         const auto cookie = fixture.signIn();
         const auto prepare =
-            fixture.call("POST", nativeSharePath, cookie, prepareBody(1, u"../../x"_s));
+            fixture.call("POST", nativeSharePath, cookie, prepareBody(1, filename));
         QCOMPARE(fixture.upload(prepare.json[u"uploadURL"_s].toString(), "x").status, 200);
         const auto shareID = newShareID();
         QCOMPARE(fixture
                      .call("POST", nativeSharePath, cookie,
                            filesBody(shareID, {{prepare.json[u"uploadID"_s].toString(), 1}},
-                                     u"../../x"_s))
+                                     filename))
                      .status,
                  200);
         const auto stored = readShare(fixture, shareID)[u"files"_s][0].toObject();
-        QCOMPARE(stored[u"filename"_s].toString(), u"../../x"_s);
-        QCOMPARE(stored[u"storedAs"_s].toString(), u"files/1-.._.._x"_s);
+        QCOMPARE(stored[u"filename"_s].toString(), filename);
+        QCOMPARE(stored[u"storedAs"_s].toString(), storedAs);
     }
 
     // One line per request with method, path, status and sizes; never a cookie value or an

@@ -1,3 +1,4 @@
+#include "FileCopy.h"
 #include "SharedItemIntake.h"
 #include "TestImages.h"
 #include "host/ExtensionContext.h"
@@ -187,6 +188,7 @@ private Q_SLOTS:
         write(u"photo.jpg"_s, TestImages::encoded(TestImages::quadrants(1600, 1200), "JPEG", 90));
         write(u"bomb.png"_s, TestImages::bombPNG(16000, 16000));
         QVERIFY(QDir(m_files.path()).mkpath(u"folder/inside"_s));
+        QCOMPARE(::mkfifo(QFile::encodeName(m_files.filePath(u"pipe"_s)).constData(), 0600), 0);
         write(u"folder/inside/file.txt"_s, "inside\n");
     }
 
@@ -248,11 +250,23 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("texts");
         QTest::addColumn<QStringList>("kept");
         QTest::newRow("prefix first")
-            << QStringList{u"abc"_s, u"abcdef"_s} << QStringList{u"abcdef"_s};
+            << QStringList{u"Have a look"_s, u"Have a look at this"_s}
+            << QStringList{u"Have a look at this"_s};
         QTest::newRow("longer first")
-            << QStringList{u"abcdef"_s, u"abc"_s} << QStringList{u"abcdef"_s};
-        QTest::newRow("order kept")
-            << QStringList{u"b"_s, u"x"_s, u"ab"_s, u"y"_s} << QStringList{u"x"_s, u"ab"_s, u"y"_s};
+            << QStringList{u"Have a look at this"_s, u"Have a look"_s}
+            << QStringList{u"Have a look at this"_s};
+        QTest::newRow("order kept") << QStringList{u"b"_s, u"x"_s, u"a b"_s, u"y"_s}
+                                    << QStringList{u"x"_s, u"a b"_s, u"y"_s};
+        // Only a text that stands in the longer one as a whole goes: between its ends or
+        // white space, not inside a word or a link.
+        QTest::newRow("part of a word")
+            << QStringList{u"abc"_s, u"abcdef"_s} << QStringList{u"abc"_s, u"abcdef"_s};
+        QTest::newRow("letter of a link")
+            << QStringList{u"a"_s, u"https://example.com/a"_s}
+            << QStringList{u"a"_s, u"https://example.com/a"_s};
+        QTest::newRow("link on its own line")
+            << QStringList{u"Title\n\nhttps://example.com/a"_s, u"https://example.com/a"_s}
+            << QStringList{u"Title\n\nhttps://example.com/a"_s};
         QTest::newRow("case matters")
             << QStringList{u"Hello"_s, u"hello"_s} << QStringList{u"Hello"_s, u"hello"_s};
         QTest::newRow("duplicates") << QStringList{u"a"_s, u"a"_s} << QStringList{u"a"_s};
@@ -289,6 +303,11 @@ private Q_SLOTS:
         QTest::newRow("folder") << QStringList{u"notes.txt"_s, u"folder"_s}
                                 << IntakeText::foldersCannotBeShared() << QStringList()
                                 << QStringList() << QString() << 0;
+        // Neither is a file, nor a folder; copying would block or never end.
+        QTest::newRow("pipe") << QStringList{u"pipe"_s} << IntakeText::cannotBeShared()
+                              << QStringList() << QStringList() << QString() << 0;
+        QTest::newRow("device") << QStringList{u"/dev/zero"_s} << IntakeText::cannotBeShared()
+                                << QStringList() << QStringList() << QString() << 0;
         QTest::newRow("empty file") << QStringList{u"a.txt"_s} << u"a.txt is empty."_s
                                     << QStringList() << QStringList() << QString() << 0;
         QTest::newRow("missing file") << QStringList{u"missing.txt"_s} << IntakeText::couldNotLoad()
@@ -318,9 +337,13 @@ private Q_SLOTS:
         QTest::newRow("page with an empty url")
             << QStringList{u"--page"_s, emptyURLPageJSON} << IntakeText::couldNotLoad()
             << QStringList() << QStringList() << QString() << 0;
+        // A link is sent as it was written.
         QTest::newRow("upper-case HTTPS link")
             << QStringList{u"HTTPS://EXAMPLE.COM/Path"_s} << QString() << QStringList()
-            << QStringList() << u"https://example.com/Path"_s << 0;
+            << QStringList() << u"HTTPS://EXAMPLE.COM/Path"_s << 0;
+        QTest::newRow("international link")
+            << QStringList{u"https://B\u00fccher.example/Stra\u00dfe"_s} << QString()
+            << QStringList() << QStringList() << u"https://B\u00fccher.example/Stra\u00dfe"_s << 0;
         QTest::newRow("mail link as plain text")
             << QStringList{u"mailto:someone@example.com"_s} << QString() << QStringList()
             << QStringList() << u"mailto:someone@example.com"_s << 0;
@@ -669,6 +692,13 @@ private Q_SLOTS:
                               << std::optional<QString>();
         QTest::newRow("binary") << unknownBytes() << QStringList{u"File"_s} << QString()
                                 << std::optional<QString>();
+        // Longer than a message can be: shared as the file it is.
+        QTest::newRow("text past the limit")
+            << QByteArray(100'001, 'w') << QStringList{u"File.txt"_s} << QString()
+            << std::optional<QString>();
+        QTest::newRow("text with a long tail of blanks")
+            << QByteArray("words") + QByteArray(300'000, ' ') << QStringList() << u"words"_s
+            << std::optional<QString>();
         QTest::newRow("nothing") << QByteArray() << QStringList() << QString()
                                  << std::optional(
                                         u"Nothing was shared: the standard input is empty."_s);
@@ -694,6 +724,70 @@ private Q_SLOTS:
         QCOMPARE(sink.errorMessage, error);
         QCOMPARE(sink.filenames(), filenames);
         QCOMPARE(sink.messageText, message);
+    }
+
+    // A copy takes the size read before it began: a source that grew since is cut there, one
+    // that shrank gives fewer bytes (the intake then says it changed), holes stay holes, and
+    // a stop request ends it.
+    void fileCopy_data()
+    {
+        QTest::addColumn<qint64>("sourceSize");
+        QTest::addColumn<qint64>("holeSize"); // in front of the data
+        QTest::addColumn<qint64>("askedSize");
+        QTest::addColumn<bool>("stop");
+        QTest::addColumn<qint64>("copied"); // -1: stopped
+        QTest::newRow("whole") << qint64(3 << 20) << qint64(0) << qint64(3 << 20) << false
+                               << qint64(3 << 20);
+        QTest::newRow("grew since") << qint64(3 << 20) << qint64(0) << qint64(1 << 20) << false
+                                    << qint64(1 << 20);
+        QTest::newRow("shrank since") << qint64(1 << 20) << qint64(0) << qint64(3 << 20) << false
+                                      << qint64(1 << 20);
+        QTest::newRow("sparse") << qint64(64 << 10) << qint64(256 << 20) << qint64(-1) << false
+                                << qint64((256 << 20) + (64 << 10));
+        QTest::newRow("stop requested")
+            << qint64(3 << 20) << qint64(0) << qint64(3 << 20) << true << qint64(-1);
+    }
+
+    void fileCopy()
+    {
+        QFETCH(qint64, sourceSize);
+        QFETCH(qint64, holeSize);
+        QFETCH(qint64, askedSize);
+        QFETCH(bool, stop);
+        QFETCH(qint64, copied);
+        QTemporaryDir directory;
+        QFile source(directory.filePath(u"source"_s));
+        QVERIFY(source.open(QIODevice::ReadWrite));
+        QVERIFY(source.seek(holeSize));
+        QByteArray data(sourceSize, Qt::Uninitialized);
+        for (qsizetype i = 0; i < data.size(); ++i)
+            data[i] = char('a' + i % 23);
+        QCOMPARE(source.write(data), sourceSize);
+        QVERIFY(source.flush());
+        if (askedSize < 0)
+            askedSize = holeSize + sourceSize;
+        QFile destination(directory.filePath(u"copy"_s));
+        QVERIFY(destination.open(QIODevice::ReadWrite));
+        const std::atomic<bool> stopFlag{stop};
+        try {
+            QCOMPARE(FileCopy::copyContents(source.handle(), destination.handle(), askedSize,
+                                            &stopFlag),
+                     copied);
+            QVERIFY(copied >= 0);
+        } catch (const std::system_error &error) {
+            QCOMPARE(copied, qint64(-1));
+            QCOMPARE(error.code(), std::errc::operation_canceled);
+            return;
+        }
+        QCOMPARE(destination.size(), copied);
+        QVERIFY(destination.seek(holeSize));
+        QCOMPARE(destination.readAll(), data.left(copied - holeSize));
+        if (holeSize > 0) {
+            struct stat status = {};
+            QCOMPARE(::fstat(destination.handle(), &status), 0);
+            QVERIFY2(qint64(status.st_blocks) * 512 < holeSize / 2,
+                     qPrintable(QString::number(status.st_blocks)));
+        }
     }
 
     // An intake destroyed while it waits for a worker stops without touching the sink.

@@ -1,5 +1,7 @@
 #include "ShareStore.h"
 
+#include <climits>
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -46,7 +48,18 @@ QString ShareStore::storedFileName(qsizetype index, const QString &filename)
     name = name.trimmed().left(maximumNameLength);
     if (name.isEmpty() || name == u"."_s || name == u".."_s)
         name = u"file"_s;
-    return u"%1-%2"_s.arg(index + 1).arg(name);
+    // A file name holds at most NAME_MAX bytes, the index in front of it included: a long name
+    // loses letters from the end of its base, a whole character at a time, and keeps its
+    // extension.
+    const QString prefix = u"%1-"_s.arg(index + 1);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    const QString extension = dot > 0 && name.size() - dot <= 16 ? name.mid(dot) : QString();
+    QString base = name.left(name.size() - extension.size());
+    while (!base.isEmpty() && (prefix + base + extension).toUtf8().size() > NAME_MAX)
+        base.chop(base.size() >= 2 && base.back().isLowSurrogate() ? 2 : 1);
+    if (base.isEmpty())
+        base = u"file"_s;
+    return prefix + base + extension;
 }
 
 std::optional<ShareStore::Result> ShareStore::existing(const QString &shareID,
