@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QLoggingCategory>
 #include <QNetworkProxyFactory>
 #include <QQuickStyle>
 #include <QQuickWindow>
@@ -163,6 +164,11 @@ int main(int argc, char *argv[])
         QTextStream(stderr) << HeadlessShare::terminalText(commandLine.error) << '\n' << usage;
         return 2;
     }
+    // In a terminal, stderr carries the share's progress and its one line; the sheet's log
+    // stays out of it unless asked for (QT_LOGGING_RULES, which takes precedence).
+    if (commandLine.headless)
+        QLoggingCategory::setFilterRules(u"app.zelt.*.debug=false\napp.zelt.*.info=false\n"
+                                         u"app.zelt.*.warning=false"_s);
     // Without a window no display is needed, though image preparation reads the palette.
     const bool windowless = commandLine.headless || commandLine.status;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {

@@ -273,13 +273,11 @@ std::shared_ptr<ItemProvider> ItemProvider::forURL(const QUrl &url, const QStrin
 {
     auto provider = std::make_shared<ItemProvider>();
     const QString text = written.isEmpty() ? url.toString(QUrl::FullyEncoded) : written;
-    provider->registerRepresentation({ContentType::url().identifier(),
-                                      [url, written] {
-                                          return written.isEmpty() ? QVariant(url)
-                                                                   : QVariant(written);
-                                      },
-                                      [text] { return ItemData::fromBytes(text.toUtf8()); },
-                                      {}});
+    provider->registerRepresentation(
+        {ContentType::url().identifier(),
+         [url, written] { return written.isEmpty() ? QVariant(url) : QVariant(written); },
+         [text] { return ItemData::fromBytes(text.toUtf8()); },
+         {}});
     provider->registerRepresentation({ContentType::plainText().identifier(),
                                       [text] { return QVariant(text); },
                                       [text] { return ItemData::fromBytes(text.toUtf8()); },

@@ -757,12 +757,12 @@ private Q_SLOTS:
             fixture.call("POST", nativeSharePath, cookie, prepareBody(1, filename));
         QCOMPARE(fixture.upload(prepare.json[u"uploadURL"_s].toString(), "x").status, 200);
         const auto shareID = newShareID();
-        QCOMPARE(fixture
-                     .call("POST", nativeSharePath, cookie,
-                           filesBody(shareID, {{prepare.json[u"uploadID"_s].toString(), 1}},
-                                     filename))
-                     .status,
-                 200);
+        QCOMPARE(
+            fixture
+                .call("POST", nativeSharePath, cookie,
+                      filesBody(shareID, {{prepare.json[u"uploadID"_s].toString(), 1}}, filename))
+                .status,
+            200);
         const auto stored = readShare(fixture, shareID)[u"files"_s][0].toObject();
         QCOMPARE(stored[u"filename"_s].toString(), filename);
         QCOMPARE(stored[u"storedAs"_s].toString(), storedAs);

@@ -58,6 +58,32 @@ private Q_SLOTS:
         QCOMPARE(files[0].toObject().value("filename"_L1).toString(), u"notes.txt"_s);
     }
 
+    // What reaches the terminal cannot steer it: escapes, line breaks, C1 controls and
+    // direction overrides are written out; everything else is left as it is.
+    void terminalText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("plain") << u"Zelt could not receive the share."_s
+                               << u"Zelt could not receive the share."_s;
+        QTest::newRow("colour and title") << u"\x1b[32mSent\x1b[0m\x1b]0;owned\x07"_s
+                                          << u"\\x1B[32mSent\\x1B[0m\\x1B]0;owned\\x07"_s;
+        QTest::newRow("fake line")
+            << u"Notes\nthread:1\tTitle"_s << u"Notes\\x0Athread:1\\x09Title"_s;
+        QTest::newRow("C1 and DEL") << u"a\u009bb\x7f"_s << u"a\\x9Bb\\x7F"_s;
+        QTest::newRow("direction override")
+            << u"report\u202Etxt.exe"_s << u"report\\u{202E}txt.exe"_s;
+        QTest::newRow("letters of any script")
+            << u"Caf\u00e9 \u6f22\u5b57 \U0001F600"_s << u"Caf\u00e9 \u6f22\u5b57 \U0001F600"_s;
+    }
+
+    void terminalText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QCOMPARE(HeadlessShare::terminalText(text), shown);
+    }
+
     void failuresEndWithOneLine_data()
     {
         QTest::addColumn<bool>("signIn");

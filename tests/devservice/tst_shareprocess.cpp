@@ -3,6 +3,7 @@
 #include "service/NativeSharedSession.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -16,6 +17,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <optional>
 #include <unistd.h>
 
@@ -111,10 +113,11 @@ public:
     QProcessEnvironment &environment() { return m_environment; }
 
     // Its output is kept for the test to show when something goes wrong.
-    void start(QProcess &process, const QStringList &arguments)
+    void start(QProcess &process, const QStringList &arguments,
+               QProcess::ProcessChannelMode channels = QProcess::MergedChannels)
     {
         process.setProcessEnvironment(m_environment);
-        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.setProcessChannelMode(channels);
         process.start(path(u"bin/zelt-share"_s), arguments);
     }
 
@@ -259,31 +262,124 @@ private Q_SLOTS:
         QTest::addColumn<int>("signalNumber");
         QTest::newRow("SIGTERM") << SIGTERM;
         QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
     }
 
+    // The signal comes while the file is being copied in: the copy stops there, and the
+    // process ends with the signal's status and nothing left behind.
     void terminationRemovesCopies()
     {
         QFETCH(int, signalNumber);
         DevServiceFixture service;
         InstalledShare share(service);
-        // Large enough that the share is still copying or uploading when the signal comes.
+        // Large enough that the copy is still running when the signal comes.
         QFile big(share.path(u"big.bin"_s));
         QVERIFY(big.open(QIODevice::WriteOnly));
-        const QByteArray block(1 << 20, 'z');
-        for (int i = 0; i < 256; ++i)
+        QByteArray block(1 << 20, 'z');
+        for (int i = 0; i < 1024; ++i) {
+            block[0] = char(i);
             big.write(block);
+        }
         big.close();
 
         QProcess process;
         share.start(process, {u"--headless"_s, big.fileName()});
         QVERIFY(process.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(!share.temporaryDirectories().isEmpty(), slow);
+        const auto copying = [&share] {
+            const auto directories = share.temporaryDirectories();
+            if (directories.isEmpty())
+                return false;
+            QDirIterator files(share.path(u"cache/app.zelt.ZeltShareExtension/"_s) +
+                                   directories.first(),
+                               QDir::Files, QDirIterator::Subdirectories);
+            return files.hasNext();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(copying() || process.state() == QProcess::NotRunning, slow);
         ::kill(pid_t(process.processId()), signalNumber);
         QVERIFY(process.waitForFinished(slow));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 128 + signalNumber);
         QCOMPARE(share.temporaryDirectories(), QStringList());
         QVERIFY(share.storedShare().isEmpty());
+    }
+
+    // However the intake fails, the process ends with its one line and status 1: the
+    // destinations request and the avatar download that were still in flight are ended
+    // before the application goes (they crashed it now and then at exit).
+    void failedIntakeEndsCleanly()
+    {
+        DevServiceFixture service;
+        InstalledShare share(service);
+        const QString empty = share.writeFile(u"empty.txt"_s, {});
+        QDir().mkpath(share.path(u"folder"_s));
+        const QList<std::pair<QString, QString>> cases{
+            {share.path(u"missing.txt"_s), u"A shared file could not be loaded."_s},
+            {empty, u"empty.txt is empty."_s},
+            {share.path(u"folder"_s),
+             u"Folders cannot be shared with Zelt. Share the files inside instead."_s},
+        };
+        for (int run = 0; run < 60; ++run) {
+            const auto &[item, line] = cases.at(run % cases.size());
+            // Without a cached avatar, so that its download is in flight too.
+            QDir(share.path(u"cache/app.zelt.ZeltShareExtension/ToviAvatars"_s))
+                .removeRecursively();
+            QProcess process;
+            share.start(process, {u"--headless"_s, u"--to"_s, u"tovi"_s, item},
+                        QProcess::SeparateChannels);
+            QVERIFY(process.waitForFinished(slow));
+            const auto errors = QString::fromUtf8(process.readAllStandardError());
+            QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 1,
+                     qPrintable(
+                         u"run %1: status %2, %3"_s.arg(run).arg(process.exitCode()).arg(errors)));
+            QCOMPARE(errors, line + u'\n');
+        }
+        QCOMPARE(share.temporaryDirectories(), QStringList());
+    }
+
+    // What a terminal hands over: a file name that is not UTF-8, --to=DEST and --message=TEXT
+    // in one argument each.
+    void commandLineForms()
+    {
+        DevServiceFixture service;
+        InstalledShare share(service);
+        QProcess process;
+        process.setProcessEnvironment(share.environment());
+        process.setWorkingDirectory(share.path(QString()));
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        // Written by its bytes: no QString names it.
+        const QByteArray path = QFile::encodeName(share.path(QString())) + "/caf\xe9.txt";
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "notes\n", 6), ssize_t(6));
+        ::close(fd);
+        process.start(
+            u"/bin/sh"_s,
+            {u"-c"_s,
+             u"exec \"$0\" --headless --to=tovi --message='Have a look' \"$(printf 'caf\\351.txt')\""_s,
+             share.path(u"bin/zelt-share"_s)});
+        QVERIFY(process.waitForFinished(slow));
+        const auto output = QString::fromUtf8(process.readAll());
+        QVERIFY2(process.exitCode() == 0, qPrintable(output));
+        const auto stored = share.storedShare();
+        QCOMPARE(stored.value("message"_L1).toString(), u"Have a look"_s);
+        QCOMPARE(
+            stored.value("files"_L1).toArray().first().toObject().value("filename"_L1).toString(),
+            u"caf\ufffd.txt"_s);
+    }
+
+    // A list of destinations that cannot be written is no success.
+    void listToFullOutput()
+    {
+        DevServiceFixture service;
+        InstalledShare share(service);
+        QProcess process;
+        process.setStandardOutputFile(u"/dev/full"_s);
+        share.start(process, {u"--headless"_s, u"--list-destinations"_s},
+                    QProcess::SeparateChannels);
+        QVERIFY(process.waitForFinished(slow));
+        QCOMPARE(process.exitCode(), 1);
+        QCOMPARE(QString::fromUtf8(process.readAllStandardError()),
+                 u"The list of destinations could not be written.\n"_s);
     }
 
     // The keyring cannot give the session: no bus at all, a bus without a keyring, or a keyring

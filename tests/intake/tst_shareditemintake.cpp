@@ -249,21 +249,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("texts");
         QTest::addColumn<QStringList>("kept");
-        QTest::newRow("prefix first")
-            << QStringList{u"Have a look"_s, u"Have a look at this"_s}
-            << QStringList{u"Have a look at this"_s};
-        QTest::newRow("longer first")
-            << QStringList{u"Have a look at this"_s, u"Have a look"_s}
-            << QStringList{u"Have a look at this"_s};
+        QTest::newRow("prefix first") << QStringList{u"Have a look"_s, u"Have a look at this"_s}
+                                      << QStringList{u"Have a look at this"_s};
+        QTest::newRow("longer first") << QStringList{u"Have a look at this"_s, u"Have a look"_s}
+                                      << QStringList{u"Have a look at this"_s};
         QTest::newRow("order kept") << QStringList{u"b"_s, u"x"_s, u"a b"_s, u"y"_s}
                                     << QStringList{u"x"_s, u"a b"_s, u"y"_s};
         // Only a text that stands in the longer one as a whole goes: between its ends or
         // white space, not inside a word or a link.
         QTest::newRow("part of a word")
             << QStringList{u"abc"_s, u"abcdef"_s} << QStringList{u"abc"_s, u"abcdef"_s};
-        QTest::newRow("letter of a link")
-            << QStringList{u"a"_s, u"https://example.com/a"_s}
-            << QStringList{u"a"_s, u"https://example.com/a"_s};
+        QTest::newRow("letter of a link") << QStringList{u"a"_s, u"https://example.com/a"_s}
+                                          << QStringList{u"a"_s, u"https://example.com/a"_s};
         QTest::newRow("link on its own line")
             << QStringList{u"Title\n\nhttps://example.com/a"_s, u"https://example.com/a"_s}
             << QStringList{u"Title\n\nhttps://example.com/a"_s};
@@ -738,10 +735,10 @@ private Q_SLOTS:
         QTest::addColumn<qint64>("copied"); // -1: stopped
         QTest::newRow("whole") << qint64(3 << 20) << qint64(0) << qint64(3 << 20) << false
                                << qint64(3 << 20);
-        QTest::newRow("grew since") << qint64(3 << 20) << qint64(0) << qint64(1 << 20) << false
-                                    << qint64(1 << 20);
-        QTest::newRow("shrank since") << qint64(1 << 20) << qint64(0) << qint64(3 << 20) << false
-                                      << qint64(1 << 20);
+        QTest::newRow("grew since")
+            << qint64(3 << 20) << qint64(0) << qint64(1 << 20) << false << qint64(1 << 20);
+        QTest::newRow("shrank since")
+            << qint64(1 << 20) << qint64(0) << qint64(3 << 20) << false << qint64(1 << 20);
         QTest::newRow("sparse") << qint64(64 << 10) << qint64(256 << 20) << qint64(-1) << false
                                 << qint64((256 << 20) + (64 << 10));
         QTest::newRow("stop requested")
@@ -770,9 +767,9 @@ private Q_SLOTS:
         QVERIFY(destination.open(QIODevice::ReadWrite));
         const std::atomic<bool> stopFlag{stop};
         try {
-            QCOMPARE(FileCopy::copyContents(source.handle(), destination.handle(), askedSize,
-                                            &stopFlag),
-                     copied);
+            QCOMPARE(
+                FileCopy::copyContents(source.handle(), destination.handle(), askedSize, &stopFlag),
+                copied);
             QVERIFY(copied >= 0);
         } catch (const std::system_error &error) {
             QCOMPARE(copied, qint64(-1));

@@ -1,13 +1,13 @@
 #include "ShareStore.h"
 
-#include <climits>
-
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
 #include <QUuid>
+
+#include <climits>
 
 using namespace Qt::StringLiterals;
 
