@@ -51,11 +51,15 @@ const char *sourceName(ServiceOrigin::Source source)
 
 int printStatus(const ServiceEnvironment &environment)
 {
-    const auto session = environment.sessionStore().loadSession(environment.baseOrigin());
+    const auto loaded = environment.sessionStore().loadSessionWithState(environment.baseOrigin());
     QTextStream out(stdout);
     out << "Base origin: " << environment.baseOrigin().toString() << " ("
         << sourceName(environment.originSource()) << ")\n"
-        << "Shared session: " << (session ? "signed in" : "none (open Zelt and sign in)") << '\n';
+        << "Shared session: "
+        << (loaded.session              ? "signed in"
+            : loaded.keyringUnavailable ? "unknown (the keyring is locked or unreachable)"
+                                        : "none (open Zelt and sign in)")
+        << '\n';
     return 0;
 }
 

@@ -413,7 +413,7 @@ private Q_SLOTS:
             QCOMPARE(status(), u"Shared session: signed in"_s);
             QVERIFY(bus->lockKeyring());
         }
-        QCOMPARE(status(), u"Shared session: none (open Zelt and sign in)"_s);
+        QCOMPARE(status(), u"Shared session: unknown (the keyring is locked or unreachable)"_s);
 
         const auto notes = share.writeFile(u"notes.txt"_s, "meeting notes\n");
         QVERIFY(!notes.isEmpty());
