@@ -26,6 +26,11 @@ struct ImagePreparationLimits
     // bomb (a few kilobytes that claim gigapixels) stops here instead of filling the memory;
     // 200 megapixels is above any camera's photo.
     qint64 maximumSourcePixels = 200'000'000;
+    // Bytes that decoding the first image may hold at once, estimated from its header (how the
+    // format's decoder works, the bands, their depth, interlacing, tile layout); past it the
+    // image is not decoded at all. Three quarters of the 512 MiB the whole process may reach:
+    // the rest is what it holds before decoding (about 70 MiB) and room for the estimate's error.
+    qint64 maximumDecodingBytes = 384 * 1024 * 1024;
 };
 
 // Turns encoded image data into a prepared image with libvips: decoded at a reduced size where
