@@ -60,6 +60,72 @@ void initialiseVips()
 // source read sequentially cannot be read again.
 using SourceFactory = std::function<VSource()>;
 
+// --- Cancellation ------------------------------------------------------------------------------
+
+bool isCancelled(const ImagePreparationLimits &limits)
+{
+    return limits.cancelled && limits.cancelled->load(std::memory_order_relaxed);
+}
+
+// A source whose reads fail once the flag is set. A decoder that takes in the whole image in one
+// call (the passes of an interlaced PNG, the scans of a progressive JPEG, a long TIFF strip)
+// then gives up at its next read instead of decoding to the end first.
+struct GuardedSource
+{
+    VipsSource *source;
+    const std::atomic<bool> *cancelled;
+};
+
+gint64 guardedRead(VipsSourceCustom *, void *buffer, gint64 length, gpointer data)
+{
+    const auto *guarded = static_cast<const GuardedSource *>(data);
+    if (guarded->cancelled->load(std::memory_order_relaxed))
+        return -1;
+    return vips_source_read(guarded->source, buffer, size_t(length));
+}
+
+gint64 guardedSeek(VipsSourceCustom *, gint64 offset, int whence, gpointer data)
+{
+    return vips_source_seek(static_cast<const GuardedSource *>(data)->source, offset, whence);
+}
+
+void releaseGuardedSource(gpointer data, GClosure *)
+{
+    auto *guarded = static_cast<GuardedSource *>(data);
+    g_object_unref(guarded->source);
+    delete guarded;
+}
+
+VSource cancellableSource(const VSource &source, const std::atomic<bool> *cancelled)
+{
+    VipsSourceCustom *custom = vips_source_custom_new();
+    auto *guarded = new GuardedSource{source.get_source(), cancelled};
+    g_object_ref(guarded->source);
+    // Released with the custom source, when its handlers go.
+    g_signal_connect_data(custom, "read", G_CALLBACK(guardedRead), guarded, releaseGuardedSource,
+                          GConnectFlags(0));
+    g_signal_connect(custom, "seek", G_CALLBACK(guardedSeek), guarded);
+    return VSource(VIPS_SOURCE(custom));
+}
+
+void killWhenCancelled(VipsImage *, VipsProgress *progress, gpointer flag)
+{
+    if (static_cast<const std::atomic<bool> *>(flag)->load(std::memory_order_relaxed))
+        vips_image_set_kill(progress->im, TRUE);
+}
+
+// Every computation of an image built on image (a JPEG encoding, a copy to memory) reports its
+// progress to image after each tile; once the flag is set, that computation is killed and fails
+// before its next tile.
+void stopWhenCancelled(const VImage &image, const ImagePreparationLimits &limits)
+{
+    if (!limits.cancelled)
+        return;
+    vips_image_set_progress(image.get_image(), TRUE);
+    g_signal_connect(image.get_image(), "eval", G_CALLBACK(killWhenCancelled),
+                     const_cast<std::atomic<bool> *>(limits.cancelled));
+}
+
 // --- What decoding holds -----------------------------------------------------------------------
 
 // Rows of the loaded image that a pipeline holds at once in its line caches and its workers'
@@ -273,6 +339,7 @@ VImage normalizedImage(const SourceFactory &source, bool hasProfile, const QColo
     if (hasProfile)
         options->set("export_profile", "srgb");
     const VImage thumbnail = VImage::thumbnail_source(source(), limits.maximumPixelSize, options);
+    stopWhenCancelled(thumbnail, limits);
     return toOpaqueSRGB(thumbnail, background);
 }
 
@@ -299,8 +366,13 @@ std::optional<QByteArray> jpegData(const SourceFactory &source, bool hasProfile,
     if (auto jpeg = encodedJPEG(normalizedImage(source, hasProfile, background, limits),
                                 qualities.front(), limits.maximumJPEGSize))
         return jpeg;
+    if (isCancelled(limits))
+        return std::nullopt;
     const VImage decoded = normalizedImage(source, hasProfile, background, limits).copy_memory();
+    stopWhenCancelled(decoded, limits);
     for (auto quality = qualities.begin() + 1; quality != qualities.end(); ++quality) {
+        if (isCancelled(limits))
+            return std::nullopt;
         if (auto jpeg = encodedJPEG(decoded, *quality, limits.maximumJPEGSize))
             return jpeg;
     }
@@ -361,10 +433,17 @@ std::optional<QImage> preview(const SourceFactory &source, int maxPixelSize)
     return result;
 }
 
-std::optional<PreparedImage> prepare(const SourceFactory &source, const QColor &background,
+std::optional<PreparedImage> prepare(const SourceFactory &openSource, const QColor &background,
                                      int previewMaxPixelSize, const ImagePreparationLimits &limits)
 {
+    if (isCancelled(limits))
+        return std::nullopt;
     initialiseVips();
+    SourceFactory source = openSource;
+    if (limits.cancelled)
+        source = [&openSource, &limits] {
+            return cancellableSource(openSource(), limits.cancelled);
+        };
     try {
         // Only the header is read here.
         const VImage header = VImage::new_from_source(
@@ -387,14 +466,19 @@ std::optional<PreparedImage> prepare(const SourceFactory &source, const QColor &
         // Decoding a large image leaves tens of megabytes free in the allocator's per-thread
         // pools; they go back to the system now instead of adding to the preview's.
         malloc_trim(0);
-        if (!jpeg)
+        // Checked again: a decoder may take failed reads for a truncated file and carry on with
+        // the part it has.
+        if (!jpeg || isCancelled(limits))
             return std::nullopt;
         auto thumbnail = VipsImagePreparation::previewImage(*jpeg, previewMaxPixelSize);
-        if (!thumbnail)
+        if (!thumbnail || isCancelled(limits))
             return std::nullopt;
         return PreparedImage{std::move(*jpeg), std::move(*thumbnail)};
     } catch (const vips::VError &error) {
-        qCDebug(lcShareExtension, "No prepared image: %s", error.what());
+        if (isCancelled(limits))
+            qCDebug(lcShareExtension, "Image preparation cancelled");
+        else
+            qCDebug(lcShareExtension, "No prepared image: %s", error.what());
         vips_error_clear();
         return std::nullopt;
     }

@@ -5,6 +5,10 @@
 #include <QTest>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
 
 using namespace Qt::StringLiterals;
 
@@ -304,6 +308,51 @@ private Q_SLOTS:
         QCOMPARE(bool(result), prepared);
         if (result)
             QVERIFY(decoded(result->jpegData).width() <= 2560);
+    }
+
+    // A preparation stops when its caller's flag is set: before it starts, or while the image is
+    // decoded, in the pipeline (a PNG streams through it) or inside the decoder (an interlaced
+    // PNG is decoded whole first). The same image with the flag left alone is prepared.
+    void cancellation_data()
+    {
+        using TestImages::PngColour;
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<bool>("fromFile");
+        QTest::newRow("PNG") << TestImages::bombPNG(8000, 8000, 16, PngColour::RGBA) << false;
+        QTest::newRow("interlaced PNG, from a file")
+            << TestImages::bombPNG(8000, 6000, 8, PngColour::RGB, true) << true;
+    }
+
+    void cancellation()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(bool, fromFile);
+        QTemporaryDir directory;
+        const QString path = directory.filePath(u"large.png"_s);
+        if (fromFile) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QCOMPARE(file.write(data), data.size());
+        }
+        std::atomic<bool> cancelled = true;
+        ImagePreparationLimits limits;
+        limits.cancelled = &cancelled;
+        const auto prepared = [&] {
+            return fromFile ? ImagePreparation::preparedImageFromFile(path, darkWindow, 144, limits)
+                            : ImagePreparation::preparedImage(data, darkWindow, 144, limits);
+        };
+
+        QVERIFY(!prepared());
+
+        cancelled = false;
+        auto preparing = std::async(std::launch::async, prepared);
+        // Long enough for the decoding to be under way, far shorter than it takes.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        cancelled = true;
+        QVERIFY(!preparing.get());
+
+        cancelled = false;
+        QVERIFY(prepared());
     }
 
     void previewOfJPEG()
