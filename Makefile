@@ -3,7 +3,7 @@ PRESET ?= dev
 BUILD_DIR := build/$(PRESET)
 
 .PHONY: all deps configure build test run serve format format-check clean bench bench-image \
-        bench-startup install fuzz-build fuzz fuzz-smoke
+        bench-memory bench-startup install fuzz-build fuzz fuzz-smoke
 
 all: build
 
@@ -38,6 +38,14 @@ bench-image: deps
 	cmake --preset $(BENCH_PRESET)
 	cmake --build --preset $(BENCH_PRESET) --target zelt-prepare-image
 	bench/image/run build/$(BENCH_PRESET)/bin/zelt-prepare-image build/bench/image
+
+# Peak resident memory of `zelt-share --headless` on images made to be expensive to decode,
+# against a 24 MP photo, in an optimised build; not part of `make test`. BENCH_RUNS sets the
+# runs per input.
+bench-memory: deps
+	cmake --preset $(BENCH_PRESET)
+	cmake --build --preset $(BENCH_PRESET) --target zelt-share
+	bench/image/memory build/$(BENCH_PRESET) build/bench/image
 
 # A release build (production origin, desktop keyring) installed under PREFIX; DESTDIR stages
 # it elsewhere, e.g. for a package. The prefix is configured into the build, as the desktop

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <array>
+#include <atomic>
 #include <optional>
 
 // A shared image re-encoded for sending: the JPEG and the thumbnail the sheet shows for it.
@@ -26,6 +27,15 @@ struct ImagePreparationLimits
     // bomb (a few kilobytes that claim gigapixels) stops here instead of filling the memory;
     // 200 megapixels is above any camera's photo.
     qint64 maximumSourcePixels = 200'000'000;
+    // Bytes that decoding the first image may hold at once, estimated from its header (how the
+    // format's decoder works, the bands, their depth, interlacing, tile layout); past it the
+    // image is not decoded at all. Three quarters of the 512 MiB the whole process may reach:
+    // the rest is what it holds before decoding (about 70 MiB) and room for the estimate's error.
+    qint64 maximumDecodingBytes = 384 * 1024 * 1024;
+    // A flag of the caller's that stops the preparation when it is or becomes true (set from any
+    // thread): it then gives no prepared image within a fraction of a second. The flag must
+    // outlive the call.
+    const std::atomic<bool> *cancelled = nullptr;
 };
 
 // Turns encoded image data into a prepared image with libvips: decoded at a reduced size where
@@ -42,8 +52,8 @@ public:
     // JPEG qualities, in percent, tried in this order: from 86 down by 8 while at least 50.
     static constexpr std::array<int, 5> jpegQualities{86, 78, 70, 62, 54};
 
-    // None when the data is no image of a decoded format, is larger than the limits allow, or
-    // cannot be encoded within the size cap at any quality.
+    // None when the data is no image of a decoded format, is larger than the limits allow,
+    // cannot be encoded within the size cap at any quality, or the preparation was cancelled.
     static std::optional<PreparedImage> preparedImage(const QByteArray &data,
                                                       const QColor &background,
                                                       int previewMaxPixelSize,

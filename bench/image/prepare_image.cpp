@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QString>
 
+#include <atomic>
 #include <cstdio>
 
 int main(int argc, char *argv[])
@@ -22,8 +23,13 @@ int main(int argc, char *argv[])
     const int previewSize = argc > 3 ? QByteArray(argv[3]).toInt() : 1200;
     const QColor background(argc > 4 ? QString::fromLatin1(argv[4]) : QStringLiteral("#282c34"));
 
+    // With a cancellation flag, never set: the preparation reads through the sources that watch
+    // it, as the sheet's does.
+    const std::atomic<bool> cancelled = false;
+    ImagePreparationLimits limits;
+    limits.cancelled = &cancelled;
     const auto prepared =
-        VipsImagePreparation::preparedImageFromFile(input, background, previewSize, {});
+        VipsImagePreparation::preparedImageFromFile(input, background, previewSize, limits);
     if (!prepared) {
         std::fprintf(stderr, "%s: no prepared image\n", argv[1]);
         return 1;

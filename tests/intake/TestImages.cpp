@@ -5,7 +5,9 @@
 #include <QRandomGenerator>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstring>
+#include <span>
 #include <vips/vips8>
 #include <zlib.h>
 
@@ -154,39 +156,140 @@ void appendChunk(QByteArray &png, const char *type, const QByteArray &data)
     png.append(reinterpret_cast<const char *>(&crc), 4);
 }
 
+void appendBigEndian(QByteArray &bytes, quint32 value)
+{
+    const auto big = qToBigEndian(value);
+    bytes.append(reinterpret_cast<const char *>(&big), 4);
+}
+
+// A zlib stream of `length` zero bytes. Compressing them all would take seconds for a large
+// image; a piece that ends in a full flush refers to nothing before it, so one compressed
+// piece is repeated instead.
+QByteArray zlibZeros(qint64 length)
+{
+    constexpr qint64 piece = 1 << 23;
+    const QByteArray zeros(piece, '\0');
+    z_stream stream = {};
+    deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
+    const auto compressed = [&stream, &zeros](qint64 size, int flush) {
+        QByteArray out(qsizetype(deflateBound(&stream, uLong(size))) + 64, Qt::Uninitialized);
+        stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(zeros.constData()));
+        stream.avail_in = uInt(size);
+        stream.next_out = reinterpret_cast<Bytef *>(out.data());
+        stream.avail_out = uInt(out.size());
+        deflate(&stream, flush);
+        out.truncate(out.size() - qsizetype(stream.avail_out));
+        return out;
+    };
+    const QByteArray block = compressed(piece, Z_FULL_FLUSH);
+    QByteArray result("\x78\xda", 2);
+    for (qint64 i = 0; i < length / piece; ++i)
+        result.append(block);
+    result.append(compressed(length % piece, Z_FINISH));
+    deflateEnd(&stream);
+    // Adler-32 of zeros: the running sum stays 1, so the sum of sums is the length.
+    appendBigEndian(result, (quint32(length % 65521) << 16) | 1);
+    return result;
+}
+
 } // namespace
 
-QByteArray bombPNG(int width, int height)
+QByteArray bombPNG(int width, int height, int bitDepth, PngColour colour, bool interlaced)
 {
     QByteArray png("\x89PNG\r\n\x1a\n", 8);
-    QByteArray header(13, '\0');
-    qToBigEndian(quint32(width), header.data());
-    qToBigEndian(quint32(height), header.data() + 4);
-    header[8] = 1; // bit depth
-    header[9] = 0; // greyscale
+    QByteArray header;
+    appendBigEndian(header, quint32(width));
+    appendBigEndian(header, quint32(height));
+    header.append(char(bitDepth));
+    header.append(char(colour));
+    header.append('\0'); // deflate
+    header.append('\0'); // adaptive filtering
+    header.append(interlaced ? '\1' : '\0');
     appendChunk(png, "IHDR", header);
 
-    // Row by row, so that the uncompressed image never exists in memory.
-    const QByteArray row(1 + (width + 7) / 8, '\0');
-    z_stream stream = {};
-    deflateInit(&stream, Z_BEST_COMPRESSION);
-    QByteArray compressed;
-    QByteArray chunk(1 << 16, '\0');
-    for (int y = 0; y < height; ++y) {
-        stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(row.constData()));
-        stream.avail_in = uInt(row.size());
-        const int flush = y + 1 == height ? Z_FINISH : Z_NO_FLUSH;
-        do {
-            stream.next_out = reinterpret_cast<Bytef *>(chunk.data());
-            stream.avail_out = uInt(chunk.size());
-            deflate(&stream, flush);
-            compressed.append(chunk.constData(), chunk.size() - qsizetype(stream.avail_out));
-        } while (stream.avail_out == 0 || (flush == Z_FINISH && stream.avail_in > 0));
+    // Every row is a filter byte and samples, all zero, so only their number matters.
+    const int channels = colour == PngColour::RGBA        ? 4
+                         : colour == PngColour::RGB       ? 3
+                         : colour == PngColour::GreyAlpha ? 2
+                                                          : 1;
+    struct Pass
+    {
+        int x, y, dx, dy;
+    };
+    constexpr Pass adam7[] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                              {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    constexpr Pass whole[] = {{0, 0, 1, 1}};
+    qint64 length = 0;
+    for (const Pass &pass :
+         interlaced ? std::span<const Pass>(adam7) : std::span<const Pass>(whole)) {
+        const qint64 columns = width > pass.x ? (width - pass.x + pass.dx - 1) / pass.dx : 0;
+        const qint64 rows = height > pass.y ? (height - pass.y + pass.dy - 1) / pass.dy : 0;
+        if (columns > 0 && rows > 0)
+            length += rows * (1 + (columns * channels * bitDepth + 7) / 8);
     }
-    deflateEnd(&stream);
-    appendChunk(png, "IDAT", compressed);
+    appendChunk(png, "IDAT", zlibZeros(length));
     appendChunk(png, "IEND", {});
     return png;
+}
+
+QByteArray flatGIF(int width, int height, bool transparent)
+{
+    // LZW of one colour, index 0, with 2-bit codes to start: after a clear code each code
+    // stands for a run one pixel longer than the one before, until the table is full.
+    constexpr int minimumCodeSize = 2;
+    constexpr int clear = 1 << minimumCodeSize;
+    constexpr int end = clear + 1;
+    QByteArray codes;
+    quint32 bits = 0;
+    int bitCount = 0;
+    const auto put = [&](int code, int size) {
+        bits |= quint32(code) << bitCount;
+        for (bitCount += size; bitCount >= 8; bitCount -= 8, bits >>= 8)
+            codes.append(char(bits & 0xff));
+    };
+    qint64 left = qint64(width) * height;
+    int size = minimumCodeSize + 1;
+    while (left > 0) {
+        size = minimumCodeSize + 1;
+        put(clear, size);
+        // The decoder adds an entry for every code after the first.
+        for (int next = end + 1, run = 1; left > 0 && next < 4096; ++run) {
+            const qint64 taken = std::min<qint64>(run, left);
+            put(taken == 1 ? 0 : end + int(taken) - 1, size);
+            left -= taken;
+            if (run > 1 && ++next == (1 << size) && size < 12)
+                ++size;
+        }
+    }
+    put(end, size);
+    if (bitCount > 0)
+        codes.append(char(bits & 0xff));
+
+    QByteArray gif("GIF89a", 6);
+    const auto appendLittleEndian16 = [&gif](int value) {
+        gif.append(char(value & 0xff));
+        gif.append(char(value >> 8));
+    };
+    appendLittleEndian16(width);
+    appendLittleEndian16(height);
+    gif.append("\x81\0\0", 3); // a global table of four colours
+    gif.append("\0\0\0\xff\xff\xff\x50\x50\x50\xc8\0\0", 12);
+    if (transparent)
+        gif.append("\x21\xf9\x04\x01\0\0\0\0", 8); // colour 0 is transparent
+    gif.append('\x2c');
+    appendLittleEndian16(0);
+    appendLittleEndian16(0);
+    appendLittleEndian16(width);
+    appendLittleEndian16(height);
+    gif.append('\0');
+    gif.append(char(minimumCodeSize));
+    for (qsizetype i = 0; i < codes.size(); i += 255) {
+        const QByteArray block = codes.mid(i, 255);
+        gif.append(char(block.size()));
+        gif.append(block);
+    }
+    gif.append("\0\x3b", 2);
+    return gif;
 }
 
 std::optional<QByteArray> savedWithVips(const QImage &image, const char *suffix)

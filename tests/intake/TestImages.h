@@ -26,11 +26,21 @@ QByteArray orientedJPEG(const QImage &upright, int orientation);
 // Random black-or-white pixels in each channel: as hard as it gets for JPEG.
 QByteArray noiseImage(int width, int height);
 
-// A valid 1-bit greyscale PNG of width × height that compresses to a few hundred kilobytes.
-QByteArray bombPNG(int width, int height);
+// PNG colour types, by their numbers in the header.
+enum class PngColour { Grey = 0, RGB = 2, GreyAlpha = 4, RGBA = 6 };
 
-// The image in a format libvips writes here; none when it cannot ("webp", "tif", "heic",
-// "avif").
+// A valid PNG of width × height whose samples are all zero (black, transparent where there is
+// alpha): a few hundred kilobytes claim any size, as a decompression bomb does. The whole
+// image never exists in memory, so 14000 × 14000 at 16-bit RGBA (1.5 MB) is made in moments.
+QByteArray bombPNG(int width, int height, int bitDepth = 1, PngColour colour = PngColour::Grey,
+                   bool interlaced = false);
+
+// A valid one-frame GIF of width × height in one colour, transparent or not: 14000 × 14000
+// takes about 130 kilobytes.
+QByteArray flatGIF(int width, int height, bool transparent = false);
+
+// The image in a format libvips writes here; none when it cannot (".webp", ".tif", ".heic",
+// ".avif"; options of the saver in brackets, ".jpg[interlace]").
 std::optional<QByteArray> savedWithVips(const QImage &image, const char *suffix);
 
 // The JPEG quality (in percent) of the ladder whose luminance table data uses, read from its

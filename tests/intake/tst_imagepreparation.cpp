@@ -5,6 +5,10 @@
 #include <QTest>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
 
 using namespace Qt::StringLiterals;
 
@@ -245,6 +249,110 @@ private Q_SLOTS:
         const auto result = ImagePreparation::preparedImage(large, darkWindow, 144);
         QVERIFY(result);
         QCOMPARE(decoded(result->jpegData).size(), QSize(2560, 1920));
+    }
+
+    // What decoding an image would hold decides, not its pixel count alone: a 14000 × 14000
+    // PNG streams through the pipeline, but interlaced it is decoded whole, as a GIF's frame
+    // always is, and a progressive JPEG keeps all its coefficients. Photos of the usual sizes
+    // and layouts are prepared as before.
+    void decodingBudget_data()
+    {
+        using TestImages::PngColour;
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<qint64>("budget");
+        QTest::addColumn<bool>("prepared");
+        const qint64 sheet = ImagePreparationLimits().maximumDecodingBytes;
+
+        QTest::newRow("interlaced 16-bit RGBA PNG, 14000 x 14000")
+            << TestImages::bombPNG(14000, 14000, 16, PngColour::RGBA, true) << sheet << false;
+        QTest::newRow("GIF, 14000 x 14000") << TestImages::flatGIF(14000, 14000) << sheet << false;
+        QTest::newRow("transparent GIF, 14000 x 14000")
+            << TestImages::flatGIF(14000, 14000, true) << sheet << false;
+
+        QImage photo(6000, 4000, QImage::Format_RGB888);
+        photo.fill(QColor(120, 140, 90));
+        QTest::newRow("24 MP JPEG") << TestImages::encoded(photo, "JPEG", 92) << sheet << true;
+        QTest::newRow("12 MP PNG with alpha")
+            << TestImages::bombPNG(4000, 3000, 8, PngColour::RGBA) << sheet << true;
+        QTest::newRow("12 MP interlaced PNG")
+            << TestImages::bombPNG(4000, 3000, 8, PngColour::RGB, true) << sheet << true;
+        QTest::newRow("12 MP GIF") << TestImages::flatGIF(4000, 3000) << sheet << true;
+
+        // The same picture in two layouts each, under a budget between what the two hold.
+        const QImage picture = TestImages::quadrants(2000, 2000);
+        const qint64 between = 24 * 1024 * 1024;
+        QTest::newRow("progressive JPEG")
+            << TestImages::savedWithVips(picture, ".jpg[interlace,Q=92]").value_or(QByteArray())
+            << between << false;
+        QTest::newRow("baseline JPEG")
+            << TestImages::savedWithVips(picture, ".jpg[Q=92]").value_or(QByteArray()) << between
+            << true;
+        QTest::newRow("TIFF in tiles of 1024 x 1024")
+            << TestImages::savedWithVips(picture, ".tif[tile,tile-width=1024,tile-height=1024]")
+                   .value_or(QByteArray())
+            << between << false;
+        QTest::newRow("TIFF in strips")
+            << TestImages::savedWithVips(picture, ".tif").value_or(QByteArray()) << between << true;
+    }
+
+    void decodingBudget()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(qint64, budget);
+        QFETCH(bool, prepared);
+        QVERIFY(!data.isEmpty());
+        ImagePreparationLimits limits;
+        limits.maximumDecodingBytes = budget;
+
+        const auto result = ImagePreparation::preparedImage(data, darkWindow, 144, limits);
+        QCOMPARE(bool(result), prepared);
+        if (result)
+            QVERIFY(decoded(result->jpegData).width() <= 2560);
+    }
+
+    // A preparation stops when its caller's flag is set: before it starts, or while the image is
+    // decoded, in the pipeline (a PNG streams through it) or inside the decoder (an interlaced
+    // PNG is decoded whole first). The same image with the flag left alone is prepared.
+    void cancellation_data()
+    {
+        using TestImages::PngColour;
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<bool>("fromFile");
+        QTest::newRow("PNG") << TestImages::bombPNG(8000, 8000, 16, PngColour::RGBA) << false;
+        QTest::newRow("interlaced PNG, from a file")
+            << TestImages::bombPNG(8000, 6000, 8, PngColour::RGB, true) << true;
+    }
+
+    void cancellation()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(bool, fromFile);
+        QTemporaryDir directory;
+        const QString path = directory.filePath(u"large.png"_s);
+        if (fromFile) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QCOMPARE(file.write(data), data.size());
+        }
+        std::atomic<bool> cancelled = true;
+        ImagePreparationLimits limits;
+        limits.cancelled = &cancelled;
+        const auto prepared = [&] {
+            return fromFile ? ImagePreparation::preparedImageFromFile(path, darkWindow, 144, limits)
+                            : ImagePreparation::preparedImage(data, darkWindow, 144, limits);
+        };
+
+        QVERIFY(!prepared());
+
+        cancelled = false;
+        auto preparing = std::async(std::launch::async, prepared);
+        // Long enough for the decoding to be under way, far shorter than it takes.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        cancelled = true;
+        QVERIFY(!preparing.get());
+
+        cancelled = false;
+        QVERIFY(prepared());
     }
 
     void previewOfJPEG()
