@@ -231,9 +231,15 @@ QCoro::Task<std::optional<PreparedImage>> prepareImage(ItemData data, QColor bac
                                                        int previewSize)
 {
     return WorkerThread::run([data = std::move(data), background, previewSize] {
+        // A process asked to stop does not go on decoding.
+        ImagePreparationLimits limits;
+        limits.cancelled = &ProcessShutdown::stopRequested();
+        if (limits.cancelled->load())
+            return std::optional<PreparedImage>();
         return data.isFile()
-                   ? ImagePreparation::preparedImageFromFile(data.filePath, background, previewSize)
-                   : ImagePreparation::preparedImage(data.bytes, background, previewSize);
+                   ? ImagePreparation::preparedImageFromFile(data.filePath, background, previewSize,
+                                                             limits)
+                   : ImagePreparation::preparedImage(data.bytes, background, previewSize, limits);
     });
 }
 
