@@ -38,10 +38,21 @@ constexpr const char *allowedLoaders[] = {
 // thread whatever their number: more would add memory, not speed.
 constexpr int maximumWorkers = 4;
 
+// libvips' own warnings (a truncated file, a preparation stopped half-way) are the sheet's log
+// like any other, not lines of their own on the terminal.
+extern "C" void forwardVipsMessage(const gchar *, GLogLevelFlags, const gchar *message, gpointer)
+{
+    qCInfo(lcShareExtension, "libvips: %s", message);
+}
+
 void initialiseVips()
 {
     static std::once_flag once;
     std::call_once(once, [] {
+        g_log_set_handler("VIPS",
+                          GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE |
+                                         G_LOG_LEVEL_INFO | G_LOG_LEVEL_DEBUG),
+                          forwardVipsMessage, nullptr);
         if (vips_init("zelt-share") != 0) {
             qCWarning(lcShareExtension, "libvips could not start: %s", vips_error_buffer());
             vips_error_clear();
