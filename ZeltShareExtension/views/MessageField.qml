@@ -36,6 +36,11 @@ ScrollView {
         text: field.model.message
         onTextChanged: if (text !== field.model.message) field.model.message = text
         Accessible.name: qsTr("Message")
+        // Pasted files and images join the share; text is pasted into the field.
+        Keys.onPressed: (event) => {
+            if (event.matches(StandardKey.Paste) && field.model.pasteFromClipboard(false))
+                event.accepted = true
+        }
         // Tab leaves the field; Ctrl+Return is the window's Send.
         KeyNavigation.priority: KeyNavigation.BeforeItem
         Keys.onTabPressed: (event) => { nextItemInFocusChain().forceActiveFocus(); event.accepted = true }

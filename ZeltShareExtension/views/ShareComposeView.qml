@@ -253,4 +253,31 @@ Page {
             }
         }
     }
+
+    // Files, images and links dropped anywhere on the sheet join the share.
+    ShareDropArea {
+        id: dropArea
+        objectName: "dropArea"
+        anchors.fill: parent
+        model: view.model
+
+        Rectangle {
+            objectName: "dropHighlight"
+            anchors.fill: parent
+            anchors.margins: 8
+            visible: dropArea.containsDrag
+            radius: 12
+            color: Qt.rgba(view.palette.highlight.r, view.palette.highlight.g,
+                           view.palette.highlight.b, 0.12)
+            border.color: view.palette.highlight
+            border.width: 2
+
+            Label {
+                anchors.centerIn: parent
+                text: qsTr("Drop to add to the share")
+                font.weight: Font.DemiBold
+                color: view.palette.windowText
+            }
+        }
+    }
 }

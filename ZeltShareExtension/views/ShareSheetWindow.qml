@@ -47,6 +47,12 @@ ApplicationWindow {
         enabled: stack.depth === 1 && !window.presenter.active
         onActivated: if (window.model.canSend) window.model.send()
     }
+    // Anywhere but in a text field, a paste adds what the clipboard holds to the share.
+    Shortcut {
+        sequence: StandardKey.Paste
+        enabled: stack.depth === 1 && !window.presenter.active && window.model.canAddItems
+        onActivated: window.model.pasteFromClipboard(true)
+    }
     Shortcut {
         sequence: "Escape"
         onActivated: {

@@ -5,14 +5,17 @@
 #include "service/UserDefaults.h"
 
 #include <QAccessible>
+#include <QClipboard>
 #include <QCoroTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QMimeData>
 #include <QPainter>
 #include <QQuickItem>
 #include <QQuickStyle>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QtQml/qqmlextensionplugin.h>
 
@@ -552,6 +555,70 @@ private Q_SLOTS:
             QVERIFY(provider() != nullptr);
         }
         QVERIFY(provider() == nullptr);
+    }
+
+    // Files dropped on the sheet and a pasted image join the share; text pasted into the
+    // message field stays text there. Nothing is taken while sending.
+    void pasteAndDrop()
+    {
+        Sheet sheet({{u"a.pdf"_s, u"application/pdf"_s}});
+        QTRY_VERIFY_WITH_TIMEOUT(sheet.settled(), slow);
+        auto *window = sheet.controller.window();
+        QTemporaryDir sources;
+        QFile notes(sources.filePath(u"notes.txt"_s));
+        QVERIFY(notes.open(QIODevice::WriteOnly));
+        notes.write("meeting notes\n");
+        notes.close();
+        QImage picture(64, 48, QImage::Format_RGB32);
+        picture.fill(QColor(0x35, 0x84, 0xe4));
+        QVERIFY(picture.save(sources.filePath(u"picture.png"_s)));
+
+        QMimeData dragged;
+        dragged.setUrls({QUrl::fromLocalFile(notes.fileName()),
+                         QUrl::fromLocalFile(sources.filePath(u"picture.png"_s))});
+        const QPointF centre(window->width() / 2.0, window->height() / 2.0);
+        QDragEnterEvent enter(centre.toPoint(), Qt::CopyAction | Qt::MoveAction, &dragged,
+                              Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window, &enter);
+        QVERIFY(enter.isAccepted());
+        // Never a move: the file manager would delete what it moved.
+        QCOMPARE(enter.dropAction(), Qt::CopyAction);
+        QTRY_VERIFY(shown(sheet.item(u"dropHighlight"_s)));
+        sheet.screenshot(u"drop-highlight"_s);
+        QDropEvent drop(centre, Qt::CopyAction | Qt::MoveAction, &dragged, Qt::LeftButton,
+                        Qt::NoModifier);
+        QCoreApplication::sendEvent(window, &drop);
+        QCOMPARE(drop.dropAction(), Qt::CopyAction);
+        QVERIFY(!shown(sheet.item(u"dropHighlight"_s)));
+        QTRY_COMPARE_WITH_TIMEOUT(sheet.model->fileCount(), 3, slow);
+        QStringList names;
+        for (const auto &file : sheet.model->files())
+            names.append(file.filename);
+        QCOMPARE(names, (QStringList{u"a.pdf"_s, u"notes.txt"_s, u"picture.jpg"_s}));
+        QVERIFY(QFileInfo::exists(notes.fileName()));
+
+        // In the message field, an image on the clipboard joins the share, text is typed.
+        auto *area = sheet.item(u"messageArea"_s);
+        area->forceActiveFocus();
+        QGuiApplication::clipboard()->setImage(picture);
+        QTest::keyClick(window, Qt::Key_V, Qt::ControlModifier);
+        QTRY_COMPARE_WITH_TIMEOUT(sheet.model->fileCount(), 4, slow);
+        QCOMPARE(area->property("text").toString(), QString());
+        QGuiApplication::clipboard()->setText(u"pasted words"_s);
+        QTest::keyClick(window, Qt::Key_V, Qt::ControlModifier);
+        QTRY_COMPARE(sheet.model->message(), u"pasted words"_s);
+        QCOMPARE(sheet.model->fileCount(), 4);
+
+        sheet.model->setIsSending(true);
+        QDragEnterEvent refused(centre.toPoint(), Qt::CopyAction, &dragged, Qt::LeftButton,
+                                Qt::NoModifier);
+        QCoreApplication::sendEvent(window, &refused);
+        QVERIFY(!shown(sheet.item(u"dropHighlight"_s)));
+        QGuiApplication::clipboard()->setImage(picture);
+        QTest::keyClick(window, Qt::Key_V, Qt::ControlModifier);
+        QTest::qWait(200);
+        QCOMPARE(sheet.model->fileCount(), 4);
+        sheet.model->setIsSending(false);
     }
 
     // Nothing shared: the sheet says so and offers nothing to send.
