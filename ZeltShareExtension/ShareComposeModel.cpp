@@ -303,6 +303,12 @@ private:
     ShareComposeModel &m_model;
 };
 
+QColor ShareComposeModel::windowBackground() const
+{
+    return m_windowBackground.isValid() ? m_windowBackground
+                                        : SharedItemIntake::windowBackgroundColor();
+}
+
 bool ShareComposeModel::addItems(const ExtensionItem &item)
 {
     if (!canAddItems() || (item.attachments.isEmpty() && item.contentText.trimmed().isEmpty()))
@@ -318,8 +324,7 @@ QCoro::Task<> ShareComposeModel::runAddedIntake(QList<ExtensionItem> items)
     AddedItems sink(*this);
     // A child of the model: it goes with the model, and stops quietly then.
     auto *intake = new SharedItemIntake(sink, std::move(items), int(m_files.size()),
-                                        m_temporaryDirectory.path(),
-                                        SharedItemIntake::windowBackgroundColor(), this);
+                                        m_temporaryDirectory.path(), windowBackground(), this);
     co_await intake->loadSharedItems();
     if (!self)
         co_return;
@@ -367,8 +372,8 @@ QCoro::Task<> ShareComposeModel::runIntake(QPointer<ShareComposeModel> model,
     if (!model)
         co_return;
     // A child of the model: it goes with the model, and stops quietly then.
-    auto *intake = new SharedItemIntake(*model, context, directory,
-                                        SharedItemIntake::windowBackgroundColor(), model);
+    auto *intake =
+        new SharedItemIntake(*model, context, directory, model->windowBackground(), model);
     co_await intake->loadSharedItems();
     if (model)
         intake->deleteLater();

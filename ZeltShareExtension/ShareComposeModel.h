@@ -129,6 +129,10 @@ public:
     }
     const PasskeyStepUp::PromptProvider &promptProvider() const { return m_promptProvider; }
     void setVideoProbe(VideoProbe probe) { m_videoProbe = std::move(probe); }
+    // What transparent parts of shared images are flattened onto: the window colour of the
+    // sheet that shows them (a dark sheet sets its own). Unless set, the application palette's.
+    void setWindowBackground(const QColor &color) { m_windowBackground = color; }
+    QColor windowBackground() const;
 
     // Intake: what the item loader reports.
     void setFiles(const QList<SharedFile> &files) override;
@@ -221,6 +225,7 @@ private:
     VideoProbe m_videoProbe;
     PasskeyStepUp::PromptProvider m_promptProvider;
     ShareTemporaryDirectory m_temporaryDirectory;
+    QColor m_windowBackground;
 
     QString m_message;
     std::optional<QString> m_errorMessage;

@@ -157,6 +157,8 @@ struct Sheet
         fixture.server().setHandler([answer](const RecordedRequest &request) {
             if (request.target.contains("q=none"))
                 return ScriptedResponse::json(200, destinations(true, 0));
+            if (request.target.contains("q=one"))
+                return ScriptedResponse::json(200, destinations(true, 1));
             return ScriptedResponse::json(200, answer);
         });
         // Nothing shared: the intake of a request without items.
@@ -492,6 +494,65 @@ private Q_SLOTS:
         QTRY_COMPARE(finished.size(), 1);
         QVERIFY(!sheet.controller.window()->isVisible());
         QVERIFY(!QFileInfo::exists(sheet.model->temporaryDirectory()));
+    }
+
+    // A share by keyboard alone: the message field has the focus at once, Tab shows where it
+    // is on every stop, Return presses the focused control, and the picker's rows are reached
+    // with the arrows.
+    void keyboardOnly()
+    {
+        Sheet sheet({{u"a.pdf"_s, u"application/pdf"_s}});
+        QTRY_VERIFY_WITH_TIMEOUT(sheet.settled(), slow);
+        auto *window = sheet.controller.window();
+        auto *area = sheet.item(u"messageArea"_s);
+        QTRY_VERIFY(area->hasActiveFocus());
+        typeText(window, "hi");
+        QCOMPARE(sheet.model->message(), u"hi"_s);
+
+        const auto ringShown = [&](const QString &name) {
+            auto *control = sheet.item(name);
+            return control && control->hasActiveFocus() && shown(find(control, u"focusRing"_s));
+        };
+        QTest::keyClick(window, Qt::Key_Tab);
+        QTRY_VERIFY(ringShown(u"cancelButton"_s));
+        QTest::keyClick(window, Qt::Key_Tab);
+        QTRY_VERIFY(ringShown(u"sendButton"_s));
+        QTest::keyClick(window, Qt::Key_Tab);
+        auto *destination = sheet.item(u"destinationRow"_s);
+        QTRY_VERIFY(destination->hasActiveFocus());
+        QVERIFY(destination->property("visualFocus").toBool());
+
+        QTest::keyClick(window, Qt::Key_Return);
+        QTRY_VERIFY(sheet.showsPicker(true));
+        QTRY_VERIFY(sheet.item(u"searchField"_s)->hasActiveFocus());
+        QTest::keyClick(window, Qt::Key_Down);
+        const auto rows = findAll(sheet.item(u"destinationList"_s), u"pickerRow"_s);
+        QCOMPARE(rows.size(), 3);
+        QTRY_VERIFY(rows[0]->hasActiveFocus());
+        QVERIFY(rows[0]->property("highlighted").toBool());
+        QTest::keyClick(window, Qt::Key_Down);
+        QTRY_VERIFY(rows[1]->hasActiveFocus());
+        QVERIFY(!rows[0]->property("highlighted").toBool());
+        QTest::keyClick(window, Qt::Key_Return);
+        QTRY_VERIFY(sheet.showsPicker(false));
+        QCOMPARE(sheet.model->destinationRow().value(u"id"_s).toString(), u"t1"_s);
+
+        // Return in the search field picks the only thread found.
+        QMetaObject::invokeMethod(sheet.item(u"destinationRow"_s), "clicked");
+        QTRY_VERIFY(sheet.showsPicker(true));
+        QTRY_VERIFY(sheet.item(u"searchField"_s)->hasActiveFocus());
+        typeText(window, "one");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            sheet.model->searchResultRows().isValid() && !sheet.model->isSearching(), slow);
+        QTest::keyClick(window, Qt::Key_Return);
+        QTRY_VERIFY(sheet.showsPicker(false));
+        QCOMPARE(sheet.model->destinationRow().value(u"id"_s).toString(), u"t1"_s);
+
+        // Return on Send sends.
+        auto *send = sheet.item(u"sendButton"_s);
+        send->forceActiveFocus(Qt::TabFocusReason);
+        QTest::keyClick(window, Qt::Key_Return);
+        QVERIFY(sheet.model->isSending());
     }
 
     void controlReturnSends()
