@@ -73,16 +73,12 @@ AbstractButton {
         Item {
             implicitWidth: 8
         }
-        BusyIndicator {
+        Spinner {
             objectName: "destinationsLoading"
             visible: !row.model.destinationsLoaded
-            running: visible
-            // Without padding: the style's own would leave a dot of it.
-            padding: 0
             implicitWidth: 16
             implicitHeight: 16
-            Accessible.role: Accessible.Animation
-            Accessible.name: qsTr("Loading destinations")
+            label: qsTr("Loading destinations")
         }
         SymbolIcon {
             name: "chevron.right"

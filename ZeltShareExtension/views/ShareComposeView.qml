@@ -110,18 +110,13 @@ Page {
                             control: sendButton
                         }
                     }
-                    BusyIndicator {
+                    Spinner {
                         objectName: "sendingIndicator"
                         anchors.right: parent.right
                         anchors.rightMargin: 6
                         anchors.verticalCenter: parent.verticalCenter
                         visible: !view.model.sent && view.model.isSending
-                        running: visible
-                        padding: 0
-                        implicitWidth: 22
-                        implicitHeight: 22
-                        Accessible.role: Accessible.Animation
-                        Accessible.name: qsTr("Sending")
+                        label: qsTr("Sending")
                     }
                     RowLayout {
                         id: sentLabel
@@ -165,6 +160,7 @@ Page {
         ScrollBar.vertical: ScrollBar {
             policy: scroll.contentHeight > scroll.height ? ScrollBar.AlwaysOn
                                                           : ScrollBar.AlwaysOff
+            Accessible.ignored: policy === ScrollBar.AlwaysOff
         }
 
         ColumnLayout {
@@ -185,11 +181,12 @@ Page {
                     anchors.centerIn: parent
                     spacing: 4
 
-                    BusyIndicator {
+                    Spinner {
                         anchors.horizontalCenter: parent.horizontalCenter
                         running: loadingState.visible
-                        Accessible.role: Accessible.Animation
-                        Accessible.name: loadingLabel.text
+                        implicitWidth: 40
+                        implicitHeight: 40
+                        label: loadingLabel.text
                     }
                     Label {
                         id: loadingLabel
@@ -269,17 +266,25 @@ Page {
                 Layout.fillWidth: true
             }
 
-            Label {
-                objectName: "errorText"
-                visible: text.length > 0
+            // The line, in an alert of its own: a label cannot be one, it stays a label.
+            Item {
+                visible: errorLabel.text.length > 0
+                implicitHeight: errorLabel.implicitHeight
+                Layout.fillWidth: true
                 // Announced whenever a new line appears.
                 Accessible.role: Accessible.AlertMessage
-                Accessible.name: text
-                text: view.model.errorMessage
-                color: SheetColors.red(view.palette.window)
-                font.pointSize: Qt.application.font.pointSize * 0.95
-                wrapMode: Text.Wrap
-                Layout.fillWidth: true
+                Accessible.name: errorLabel.text
+
+                Label {
+                    id: errorLabel
+                    objectName: "errorText"
+                    width: parent.width
+                    text: view.model.errorMessage
+                    color: SheetColors.red(view.palette.window)
+                    font.pointSize: Qt.application.font.pointSize * 0.95
+                    wrapMode: Text.Wrap
+                    Accessible.ignored: true
+                }
             }
 
             Item {

@@ -137,19 +137,16 @@ Page {
                 Keys.onReturnPressed: if (picker.rows.length === 1) picker.choose(picker.rows[0].row)
                 Keys.onEnterPressed: if (picker.rows.length === 1) picker.choose(picker.rows[0].row)
 
-                BusyIndicator {
+                Spinner {
                     id: searchingIndicator
                     objectName: "searchingIndicator"
                     anchors.right: parent.right
                     anchors.rightMargin: 6
                     anchors.verticalCenter: parent.verticalCenter
                     visible: picker.model.isSearching
-                    running: visible
-                    padding: 0
                     implicitWidth: 18
                     implicitHeight: 18
-                    Accessible.role: Accessible.Animation
-                    Accessible.name: qsTr("Searching")
+                    label: qsTr("Searching")
                 }
             }
         }
@@ -278,19 +275,26 @@ Page {
                     }
                 }
             }
+            // Roles on wrappers: a label keeps the role of a label whatever it is told.
             Component {
                 id: sectionHeader
-                Label {
-                    objectName: "recentThreadsHeader"
+                Item {
+                    implicitHeight: headerLabel.implicitHeight
                     Accessible.role: Accessible.Heading
-                    Accessible.name: text
-                    text: qsTr("Recent Threads")
-                    font.bold: true
-                    font.pointSize: Qt.application.font.pointSize * 0.85
-                    color: SheetColors.secondary(picker.palette.windowText)
-                    leftPadding: 16
-                    topPadding: 12
-                    bottomPadding: 4
+                    Accessible.name: headerLabel.text
+
+                    Label {
+                        id: headerLabel
+                        objectName: "recentThreadsHeader"
+                        text: qsTr("Recent Threads")
+                        font.bold: true
+                        font.pointSize: Qt.application.font.pointSize * 0.85
+                        color: SheetColors.secondary(picker.palette.windowText)
+                        leftPadding: 16
+                        topPadding: 12
+                        bottomPadding: 4
+                        Accessible.ignored: true
+                    }
                 }
             }
             Component {
@@ -298,45 +302,57 @@ Page {
                 Item {
                     objectName: "recentThreadsLoading"
                     implicitHeight: 44
-                    BusyIndicator {
+                    Spinner {
                         anchors.centerIn: parent
-                        running: true
                         implicitWidth: 24
                         implicitHeight: 24
-                        Accessible.role: Accessible.Animation
-                        Accessible.name: qsTr("Loading recent threads")
+                        label: qsTr("Loading recent threads")
                     }
                 }
             }
             Component {
                 id: errorRow
-                Label {
-                    objectName: "destinationsError"
+                Item {
+                    implicitHeight: errorLabel.implicitHeight
                     Accessible.role: Accessible.AlertMessage
-                    Accessible.name: text
-                    text: picker.model.destinationsError
-                    color: SheetColors.secondary(picker.palette.windowText)
-                    wrapMode: Text.Wrap
-                    leftPadding: 16
-                    rightPadding: 16
-                    topPadding: 8
-                    bottomPadding: 8
+                    Accessible.name: errorLabel.text
+
+                    Label {
+                        id: errorLabel
+                        objectName: "destinationsError"
+                        width: parent.width
+                        text: picker.model.destinationsError
+                        color: SheetColors.secondary(picker.palette.windowText)
+                        wrapMode: Text.Wrap
+                        leftPadding: 16
+                        rightPadding: 16
+                        topPadding: 8
+                        bottomPadding: 8
+                        Accessible.ignored: true
+                    }
                 }
             }
             Component {
                 id: noMatchRow
-                Label {
-                    objectName: "noMatch"
-                    // Announced as the answer to what was typed.
+                // Announced as the answer to what was typed.
+                Item {
+                    implicitHeight: noMatchLabel.implicitHeight
                     Accessible.role: Accessible.AlertMessage
-                    Accessible.name: text
-                    text: qsTr("No threads match “%1”").arg(picker.model.searchQuery)
-                    color: SheetColors.secondary(picker.palette.windowText)
-                    wrapMode: Text.Wrap
-                    leftPadding: 16
-                    rightPadding: 16
-                    topPadding: 8
-                    bottomPadding: 8
+                    Accessible.name: noMatchLabel.text
+
+                    Label {
+                        id: noMatchLabel
+                        objectName: "noMatch"
+                        width: parent.width
+                        text: qsTr("No threads match “%1”").arg(picker.model.searchQuery)
+                        color: SheetColors.secondary(picker.palette.windowText)
+                        wrapMode: Text.Wrap
+                        leftPadding: 16
+                        rightPadding: 16
+                        topPadding: 8
+                        bottomPadding: 8
+                        Accessible.ignored: true
+                    }
                 }
             }
         }
