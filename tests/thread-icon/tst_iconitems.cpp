@@ -214,6 +214,14 @@ void TestIconItems::destinationFollowsThePalette()
 
     QVERIFY(sameColor(grab().pixelColor(int(onCircle.x()), int(onCircle.y())),
                       expected(ThreadIconColorScheme::Light)));
+    // A dark sheet sets its own palette, not the application's: the background it draws on
+    // picks the scheme, and an unset one goes back to the application's.
+    m_orb->setBackground(QColor(0x24, 0x24, 0x26));
+    QTRY_VERIFY(sameColor(grab().pixelColor(int(onCircle.x()), int(onCircle.y())),
+                          expected(ThreadIconColorScheme::Dark)));
+    m_orb->setBackground(QColor());
+    QTRY_VERIFY(sameColor(grab().pixelColor(int(onCircle.x()), int(onCircle.y())),
+                          expected(ThreadIconColorScheme::Light)));
     QGuiApplication::setPalette(darkPalette());
     QTRY_VERIFY(sameColor(grab().pixelColor(int(onCircle.x()), int(onCircle.y())),
                           expected(ThreadIconColorScheme::Dark)));

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QMimeData>
 #include <QPainter>
+#include <QPalette>
 #include <QQuickItem>
 #include <QQuickStyle>
 #include <QSignalSpy>
@@ -252,6 +253,18 @@ private Q_SLOTS:
         QFETCH(QString, text);
         const auto now = QDateTime(QDate(2026, 6, 15), QTime(12, 0), Qt::UTC);
         QCOMPARE(ShareSheetText::updated(now.addSecs(-secondsAgo), now), text);
+    }
+
+    // Transparent parts of shared images become the colour of the sheet that shows them: a dark
+    // sheet sets its own palette, not the application's.
+    void imagesFlattenOntoTheSheet_data() { schemes(); }
+    void imagesFlattenOntoTheSheet()
+    {
+        QFETCH(bool, dark);
+        Sheet sheet({}, true, destinations(true, 2), dark);
+        QCOMPARE(sheet.model->windowBackground(),
+                 dark ? QColor(0x24, 0x24, 0x26)
+                      : QGuiApplication::palette().color(QPalette::Active, QPalette::Window));
     }
 
     void windowAndLoading()
