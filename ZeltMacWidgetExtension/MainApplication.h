@@ -18,13 +18,20 @@ public:
     class Error : public std::runtime_error
     {
     public:
-        explicit Error(const QString &message)
+        // NotInstalled: nothing on the bus is or can become the application. NotStarted: it
+        // is installed but did not start or answer. NoBus: there is no session bus at all.
+        enum class Kind { NotInstalled, NotStarted, NoBus, Refused };
+
+        Error(Kind kind, const QString &message)
             : std::runtime_error(message.toStdString())
+            , m_kind(kind)
             , m_message(message)
         {}
+        Kind kind() const { return m_kind; }
         const QString &message() const { return m_message; }
 
     private:
+        Kind m_kind;
         QString m_message;
     };
 

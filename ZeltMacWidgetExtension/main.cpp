@@ -4,9 +4,10 @@
 //   zelt-controls open       opens Zelt (the desktop entry's own command)
 //   zelt-controls list       prints the controls, one per line, in launcher order
 //
-// Exit status: 0 done, 1 Zelt could not be reached, 2 usage error. Nothing is remembered
-// between runs.
+// Exit status: 0 done, 1 Zelt could not be reached (said on stderr and in a desktop
+// notification), 2 usage error. Nothing is remembered between runs.
 
+#include "DesktopNotification.h"
 #include "MainApplication.h"
 #include "ZeltControls.h"
 
@@ -99,6 +100,13 @@ int main(int argc, char **argv)
         }
     } catch (const MainApplication::Error &error) {
         printLine(stderr, u"zelt-controls: "_s + error.message());
+        // Started from a launcher, nobody reads stderr: the desktop says it instead.
+        if (error.kind() != MainApplication::Error::Kind::NoBus) {
+            DesktopNotification::show(error.kind() == MainApplication::Error::Kind::NotInstalled
+                                          ? tr("Zelt is not installed")
+                                          : tr("Zelt could not be opened"),
+                                      error.message());
+        }
         return exitUnreachable;
     }
     return usageError(tr("unknown command \"%1\"").arg(command));

@@ -5,11 +5,14 @@
 #include "ZeltControlsDesktopEntry.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPainter>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
 #include <QSvgRenderer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -200,6 +203,7 @@ private Q_SLOTS:
     void listPrintsTheControlsInOrder();
     void noApplicationOnTheBus();
     void noSessionBus();
+    void notificationWithoutTheApplication();
     void busActivationStartsTheApplication();
 
     void desktopEntryOffersEachControl();
@@ -357,6 +361,69 @@ void TestZeltControls::noApplicationOnTheBus()
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.count(u'\n') == 1, qPrintable(run.err));
     QVERIFY2(run.err.contains("not installed"_L1), qPrintable(run.err));
+}
+
+// Started from a launcher, a control that cannot reach Zelt says so in a notification of the
+// desktop: the real notification daemon on the test's own bus, under Xvfb, watched from the bus.
+void TestZeltControls::notificationWithoutTheApplication()
+{
+    const QString daemon = u"/usr/lib/notification-daemon/notification-daemon"_s;
+    const QString xvfb = QStandardPaths::findExecutable(u"Xvfb"_s);
+    if (!QFileInfo::exists(daemon) || xvfb.isEmpty())
+        QSKIP("needs Xvfb and notification-daemon (scripts/install-deps installs them)");
+    QProcess display;
+    display.start(xvfb, {u"-displayfd"_s, u"1"_s, u"-nolisten"_s, u"tcp"_s, u"-noreset"_s});
+    QVERIFY(display.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(display.canReadLine(), 30000);
+    const QString displayName = u":"_s + QString::fromLatin1(display.readLine().trimmed());
+    PrivateBus bus;
+    if (QTest::currentTestFailed())
+        return;
+    auto environment = cleanEnvironment();
+    environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, bus.address());
+    environment.insert(u"DISPLAY"_s, displayName);
+
+    QProcess monitor;
+    monitor.setProcessEnvironment(environment);
+    monitor.start(u"dbus-monitor"_s,
+                  {u"--address"_s, bus.address(), u"interface='org.freedesktop.Notifications'"_s,
+                   u"type='method_return'"_s});
+    QProcess notifications;
+    notifications.setProcessEnvironment(environment);
+    notifications.start(daemon, QStringList());
+    const auto stop = qScopeGuard([&] {
+        for (auto *process : {&notifications, &monitor, &display}) {
+            process->terminate();
+            process->waitForFinished();
+        }
+    });
+    QVERIFY(monitor.waitForStarted() && notifications.waitForStarted());
+    QProcess owner;
+    const auto owned = [&] {
+        owner.setProcessEnvironment(environment);
+        owner.start(u"dbus-send"_s,
+                    {u"--session"_s, u"--print-reply"_s, u"--dest=org.freedesktop.DBus"_s,
+                     u"/org/freedesktop/DBus"_s, u"org.freedesktop.DBus.NameHasOwner"_s,
+                     u"string:org.freedesktop.Notifications"_s});
+        owner.waitForFinished();
+        return owner.readAllStandardOutput().contains("boolean true");
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(owned(), 30000);
+
+    const Run run = runControls({u"run"_s, u"OpenTovi"_s}, environment);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.count(u'\n') == 1, qPrintable(run.err));
+    // The call, and the daemon's answer to it: the id of the notification it shows.
+    QByteArray seen;
+    const auto answered = [&] {
+        seen += monitor.readAllStandardOutput();
+        const auto call = seen.indexOf("member=Notify");
+        return call >= 0 && seen.indexOf("uint32", call) > call;
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(answered(), seen.constData(), 30000);
+    QVERIFY2(seen.contains("string \"Zelt is not installed\""), seen.constData());
+    QVERIFY2(seen.contains("is not installed on this session bus"), seen.constData());
+    QVERIFY2(seen.contains("app.zelt.ZeltControls"), seen.constData());
 }
 
 void TestZeltControls::noSessionBus()
