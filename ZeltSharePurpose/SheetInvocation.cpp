@@ -41,12 +41,13 @@ bool isWebLink(const QUrl &url)
     return (url.scheme() == "http"_L1 || url.scheme() == "https"_L1) && !url.host().isEmpty();
 }
 
-// A data: URI as zelt-share decodes it: its payload must come out, and within the bound.
+// A data: URI as zelt-share decodes it: its payload must come out, and within the bound. Qt's
+// reading takes a URI without the comma before the data for one without data; it has none.
 void checkData(const QString &uri)
 {
     QString mediaType;
     QByteArray payload;
-    if (!qDecodeDataUrl(QUrl(uri), mediaType, payload))
+    if (!uri.contains(u',') || !qDecodeDataUrl(QUrl(uri), mediaType, payload))
         throw PurposeError(tr("The shared data cannot be read."));
     if (payload.size() > SheetInvocation::maximumDataSize)
         throw PurposeError(tr("The shared data is larger than 64 MiB, which is the most Zelt "
@@ -75,13 +76,17 @@ SheetInvocation SheetInvocation::forRequest(const PurposeRequest &request)
         if (!parsed.isValid() || parsed.scheme().isEmpty())
             throw PurposeError(
                 tr("Zelt cannot share %1: it is neither a file nor a link.").arg(shown(url)));
-        if (isLocalFile(parsed))
-            operands.append(parsed.toLocalFile());
-        else if (isWebLink(parsed))
+        if (isLocalFile(parsed)) {
+            // file://localhost/path is /path, not the network path //localhost/path.
+            QUrl local = parsed;
+            local.setHost(QString());
+            operands.append(local.toLocalFile());
+        } else if (isWebLink(parsed)) {
             operands.append(url);
-        else
+        } else {
             throw PurposeError(
                 tr("Zelt can share files on this computer and web links, not %1.").arg(shown(url)));
+        }
     }
 
     SheetInvocation invocation;
