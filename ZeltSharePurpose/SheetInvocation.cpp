@@ -1,12 +1,13 @@
 #include "SheetInvocation.h"
 
 #include "PurposeError.h"
+#include "host/DataURI.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QUrl>
-#include <QtCore/private/qdataurl_p.h>
 
 using namespace Qt::StringLiterals;
 
@@ -41,17 +42,20 @@ bool isWebLink(const QUrl &url)
     return (url.scheme() == "http"_L1 || url.scheme() == "https"_L1) && !url.host().isEmpty();
 }
 
-// A data: URI as zelt-share decodes it: its payload must come out, and within the bound. Qt's
-// reading takes a URI without the comma before the data for one without data; it has none.
+// A data: URI that zelt-share, which reads it with the same rules, will take; in the words it
+// would use.
 void checkData(const QString &uri)
 {
-    QString mediaType;
-    QByteArray payload;
-    if (!uri.contains(u',') || !qDecodeDataUrl(QUrl(uri), mediaType, payload))
-        throw PurposeError(tr("The shared data cannot be read."));
-    if (payload.size() > SheetInvocation::maximumDataSize)
-        throw PurposeError(tr("The shared data is larger than 64 MiB, which is the most Zelt "
-                              "takes from an application at once."));
+    const QByteArray text = uri.toUtf8();
+    DataURI::Error error = DataURI::Error::Malformed;
+    if (DataURI::parse(text, &error))
+        return;
+    if (error == DataURI::Error::TooLarge)
+        throw PurposeError(tr("%1 holds more than %2: save it as a file and share the file.")
+                               .arg(DataURI::shortened(text),
+                                    QLocale().formattedDataSize(DataURI::maximumBytes, 0,
+                                                                QLocale::DataSizeSIFormat)));
+    throw PurposeError(tr("Not a valid data: URI: %1").arg(DataURI::shortened(text)));
 }
 
 } // namespace
@@ -98,12 +102,17 @@ SheetInvocation SheetInvocation::forRequest(const PurposeRequest &request)
                                                              {u"title"_s, title},
                                                              {u"selection"_s, QString()}})
                                        .toJson(QJsonDocument::Compact);
+        if (invocation.standardInput.size() > maximumPageRecordSize)
+            throw PurposeError(tr("The page's title is too long to share."));
         return invocation;
     }
     if (hasData) {
         invocation.arguments = {u"--uri-list"_s, u"-"_s};
         for (const auto &url : request.urls)
             invocation.standardInput += url.toUtf8() + "\r\n";
+        if (invocation.standardInput.size() > maximumURIListSize)
+            throw PurposeError(tr("The shared data is more than Zelt takes at once. Share fewer "
+                                  "items, or save them as files and share the files."));
         return invocation;
     }
     invocation.arguments = QStringList{u"--"_s} + operands;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PurposeRequest.h"
+#include "host/DataURI.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -17,8 +18,10 @@ struct SheetInvocation
     QStringList arguments;
     QByteArray standardInput;
 
-    // The most a data: URI may hold once decoded, as zelt-share takes it.
-    static constexpr qsizetype maximumDataSize = 64 * 1024 * 1024;
+    // What zelt-share reads from standard input at most: a list of links as long as one data:
+    // URI of the largest data, percent-encoded, and a little more; a page record of 16 MiB.
+    static constexpr qsizetype maximumURIListSize = 3 * DataURI::maximumBytes + 1024 * 1024;
+    static constexpr qsizetype maximumPageRecordSize = 16 * 1024 * 1024;
 
     // Throws PurposeError when there is nothing to share, or for an item zelt-share would not
     // take as the user meant it: a file of another computer (sftp:, smb:, a file: URL of another

@@ -137,10 +137,11 @@ runHelper(const QString &program, const QString &pluginType, const QByteArray &s
         peer = server.nextPendingConnection();
         QObject::connect(peer, &QLocalSocket::readyRead, [&] { received += peer->readAll(); });
         peer->write(sent);
-        if (closeAfterSending) {
-            peer->flush();
-            peer->disconnectFromServer();
+        // At once, rather than a socket buffer at each turn of the waiting loop below.
+        while (peer && peer->bytesToWrite() > 0 && peer->waitForBytesWritten(slow)) {
         }
+        if (closeAfterSending && peer)
+            peer->disconnectFromServer();
     });
 
     QProcess process;
@@ -275,16 +276,24 @@ private Q_SLOTS:
         QTest::newRow("a line break in a URL")
             << u"Export"_s << request(exportData({u"data:text/plain,a\r\nfile:///etc/shadow"_s}))
             << unreadable;
+        // The sheet's own rules for data: URIs, in its own words.
         QTest::newRow("data: URI without data")
             << u"Export"_s << request(exportData({u"data:image/png;base64"_s}))
-            << u"The shared data cannot be read."_s;
+            << u"Not a valid data: URI: data:image/png;base64"_s;
+        QTest::newRow("data: URI with broken base64")
+            << u"Export"_s << request(exportData({u"data:image/png;base64,iVBO*w0K"_s}))
+            << u"Not a valid data: URI: data:image/png;base64,iVBO*w0K"_s;
+        const QString large = u"data:application/octet-stream;base64,"_s +
+                              QString::fromLatin1(QByteArray(64 * 1024 * 1024 + 1, 'z').toBase64());
         QTest::newRow("data: URI over 64 MiB")
-            << u"Export"_s
-            << request(exportData(
-                   {u"data:application/octet-stream;base64,"_s +
-                    QString::fromLatin1(QByteArray(64 * 1024 * 1024 + 1, 'z').toBase64())}))
-            << u"The shared data is larger than 64 MiB, which is the most Zelt takes from an "
-               "application at once."_s;
+            << u"Export"_s << request(exportData({large}))
+            << large.left(48) + u"… holds more than 67 MB: save it as a file and share the file."_s;
+        // Each within the bound, together more than the sheet reads.
+        const QString part = u"data:text/plain,"_s + QString(51'000'000, u'a');
+        QTest::newRow("data: URIs over what the sheet reads")
+            << u"Export"_s << request(exportData({part, part, part, part}))
+            << u"The shared data is more than Zelt takes at once. Share fewer items, or save "
+               "them as files and share the files."_s;
         QTest::newRow("malformed CBOR")
             << u"Export"_s << framed("\xbf\x64urls\x9f\x61") << unreadable;
         QTest::newRow("CBOR that is not a map")
