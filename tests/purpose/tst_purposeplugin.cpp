@@ -89,6 +89,62 @@ public:
         recorder.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
+    // bin/zelt-share as installed against a development service, with the session the main
+    // application would have left in the file store and XDG directories of the prefix's own.
+    QProcessEnvironment installSheet(DevServiceFixture &service) const
+    {
+        const auto built = QCoreApplication::applicationDirPath();
+        link(built + u"/zelt-share"_s, path(u"bin/zelt-share"_s));
+        QDir().mkpath(path(u"lib"_s));
+        QFile::link(built + u"/../lib/zelt"_s, path(u"lib/zelt"_s));
+        QDir().mkpath(path(u"share/zelt"_s));
+        QFile ca(path(u"ca.pem"_s));
+        ca.open(QIODevice::WriteOnly);
+        for (const auto &certificate : service.ssl().caCertificates())
+            ca.write(certificate.toPem());
+        ca.close();
+        QFile configuration(path(u"share/zelt/ZeltShareExtension.json"_s));
+        configuration.open(QIODevice::WriteOnly);
+        configuration.write(
+            QJsonDocument(QJsonObject{{u"ZeltAppGroupIdentifier"_s, u"app.zelt.shared"_s},
+                                      {u"ZeltKeychainAccessGroup"_s, u"app.zelt.shared"_s},
+                                      {u"ZeltKeychainBackend"_s, u"file"_s},
+                                      {u"ZeltOrbBuildThreadID"_s, u"dev"_s},
+                                      {u"ZeltDevBaseOrigin"_s, service.origin()},
+                                      {u"ZeltDevCertificateAuthorities"_s, ca.fileName()}})
+                .toJson());
+        configuration.close();
+
+        auto environment = QProcessEnvironment::systemEnvironment();
+        for (const auto &[variable, name] : {std::pair(u"XDG_DATA_HOME"_s, u"data"_s),
+                                             std::pair(u"XDG_CONFIG_HOME"_s, u"config"_s),
+                                             std::pair(u"XDG_CACHE_HOME"_s, u"cache"_s),
+                                             std::pair(u"XDG_RUNTIME_DIR"_s, u"runtime"_s)}) {
+            QDir().mkpath(path(name));
+            environment.insert(variable, path(name));
+        }
+        QFile::setPermissions(path(u"runtime"_s),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // No bus but none: nothing reaches the desktop of whoever runs the tests.
+        environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, u"unix:path=/nonexistent"_s);
+        environment.remove(u"WAYLAND_DISPLAY"_s);
+
+        NativeSharedSession session;
+        session.baseOrigin = service.origin();
+        session.cookieName = u"zelt_session"_s;
+        session.cookieValue = QString::fromLatin1(service.signIn());
+        FileSessionKeychain keychain(path(u"data/app.zelt.keychain"_s), u"app.zelt.shared"_s);
+        keychain.store(session.fingerprint(), session.toJson());
+        return environment;
+    }
+
+    // The sheets' temporary directories that still exist.
+    QStringList temporaryDirectories() const
+    {
+        return QDir(path(u"cache/app.zelt.ZeltShareExtension"_s))
+            .entryList({u"ZeltShare-*"_s}, QDir::Dirs);
+    }
+
     bool hasRecorded() const { return QFile::exists(path(u"bin/zelt-share.arguments"_s)); }
     QStringList recordedArguments() const
     {
@@ -368,6 +424,98 @@ private Q_SLOTS:
                      u"The Share menu ended the request before sending all of it."_s),
                  qPrintable(exchange.errors));
         QVERIFY(!prefix.hasRecorded());
+    }
+
+    // Dolphin's Share menu on a file and Spectacle's on a screenshot, all the way: the sheet opens
+    // in a window, Send sends, and the development service has both items.
+    void shareReachesTheService()
+    {
+        const auto xvfb = QStandardPaths::findExecutable(u"Xvfb"_s);
+        const auto xdotool = QStandardPaths::findExecutable(u"xdotool"_s);
+        if (xvfb.isEmpty() || xdotool.isEmpty())
+            QSKIP("needs Xvfb and xdotool (scripts/install-deps installs them)");
+        // -noreset: each xdotool call is a client of its own, and the server otherwise resets
+        // when the last one goes, refusing a sheet that connects meanwhile.
+        QProcess server;
+        server.start(xvfb, {u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s, u"1024x768x24"_s,
+                            u"-nolisten"_s, u"tcp"_s, u"-noreset"_s});
+        QVERIFY(server.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine(), slow);
+        const QString display = u":"_s + QString::fromLatin1(server.readLine().trimmed());
+        // The sheet runs detached, out of the test's reach: it ends with its display at the
+        // latest.
+        const auto stopServer = qScopeGuard([&server] {
+            server.terminate();
+            server.waitForFinished();
+        });
+
+        DevServiceFixture service;
+        HelperPrefix prefix;
+        auto environment = prefix.installSheet(service);
+        environment.insert(u"DISPLAY"_s, display);
+        environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+        // Qt Quick's software renderer leaves each Image element's pixmap in a cycle when the
+        // window goes (see the views' suite).
+        environment.insert(u"ASAN_OPTIONS"_s,
+                           environment.value(u"ASAN_OPTIONS"_s) + u":detect_leaks=0"_s);
+        QFile notes(prefix.path(u"notes.txt"_s));
+        QVERIFY(notes.open(QIODevice::WriteOnly));
+        notes.write("meeting notes\n");
+        notes.close();
+        QImage picture(320, 200, QImage::Format_RGB32);
+        picture.fill(QColor(0x35, 0x84, 0xe4));
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        QVERIFY(picture.save(&buffer, "PNG"));
+
+        const auto exchange =
+            runHelper(prefix.program(), u"Export"_s,
+                      request(exportData({QUrl::fromLocalFile(notes.fileName()).toString(),
+                                          u"data:image/png;name=shot.png;base64,"_s +
+                                              QString::fromLatin1(png.toBase64())})),
+                      false, environment);
+        QVERIFY(exchange.finished);
+        QCOMPARE(exchange.answers, (QList<QJsonObject>{{{u"output"_s, QJsonObject()}}}));
+
+        QProcessEnvironment tools;
+        tools.insert(u"DISPLAY"_s, display);
+        const auto run = [&](const QStringList &arguments) {
+            QProcess tool;
+            tool.setProcessEnvironment(tools);
+            tool.start(xdotool, arguments);
+            tool.waitForFinished(slow);
+            return QString::fromLatin1(tool.readAllStandardOutput()).trimmed();
+        };
+        QString window;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !(window = run({u"search"_s, u"--name"_s, u"^Send to Zelt$"_s})).isEmpty(), slow);
+        window = window.split(u'\n').last();
+        const auto count = [&service](const QString &start) {
+            int lines = 0;
+            for (const auto &line : service.logLines())
+                lines += line.startsWith(start);
+            return lines;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(count(u"GET /api/tovi/native-share/destinations"_s) == 1, slow);
+        // Send, at the top right, sends once the items are in; pressing it again while sending
+        // does nothing.
+        for (int i = 0; i < 30 && count(u"POST /api/tovi/native-share "_s) == 0; ++i) {
+            run({u"mousemove"_s, u"--window"_s, window, u"514"_s, u"15"_s, u"click"_s, u"1"_s});
+            QTest::qWait(1000);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(prefix.temporaryDirectories().isEmpty(), slow);
+
+        const QDir shares(service.service().sharesDirectory());
+        const auto stored = shares.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        QCOMPARE(stored.size(), 1);
+        QFile record(shares.filePath(stored.first() + u"/share.json"_s));
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        QStringList names;
+        for (const auto &file :
+             QJsonDocument::fromJson(record.readAll()).object().value("files"_L1).toArray())
+            names.append(file.toObject().value("filename"_L1).toString());
+        QCOMPARE(names, (QStringList{u"notes.txt"_s, u"shot.jpg"_s}));
     }
 
     // Run by hand, or with a socket nobody listens on: one line on standard error.
