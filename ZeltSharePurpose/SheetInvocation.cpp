@@ -84,7 +84,12 @@ SheetInvocation SheetInvocation::forRequest(const PurposeRequest &request)
             // file://localhost/path is /path, not the network path //localhost/path.
             QUrl local = parsed;
             local.setHost(QString());
-            operands.append(local.toLocalFile());
+            const QString path = local.toLocalFile();
+            // An argument ends at a NUL byte: file:///etc/passwd%00.txt would share /etc/passwd.
+            if (path.contains(QChar(0)))
+                throw PurposeError(
+                    tr("Zelt cannot share %1: no file has that name.").arg(shown(url)));
+            operands.append(path);
         } else if (isWebLink(parsed)) {
             operands.append(url);
         } else {

@@ -323,6 +323,9 @@ private Q_SLOTS:
             << u"Export"_s << request(exportData({u"file://nas/share/a.txt"_s}))
             << u"Zelt can share files on this computer and web links, not "
                "file://nas/share/a.txt."_s;
+        QTest::newRow("a file URL with a NUL byte")
+            << u"Export"_s << request(exportData({u"file:///etc/passwd%00.txt"_s}))
+            << u"Zelt cannot share file:///etc/passwd%00.txt: no file has that name."_s;
         QTest::newRow("the file manager's own scheme")
             << u"Export"_s << request(exportData({u"trash:/0-notes.txt"_s}))
             << u"Zelt can share files on this computer and web links, not trash:/0-notes.txt."_s;
