@@ -7,9 +7,9 @@ is generated from its template for the test, naming a recorder instead of the in
 
 Usage: test_extension.py TEMPLATE   (ZeltShareNautilus/zelt-share.py.in)
 """
-import importlib.util
 import os
 import pathlib
+import runpy
 import sys
 import tempfile
 import time
@@ -76,13 +76,11 @@ class ExtensionTest(unittest.TestCase):
         module_path.write_text(TEMPLATE.read_text()
                                .replace('@ZELT_SHARE_PROGRAM@', str(recorder))
                                .replace('@ZELT_LOCALE_DIR@', str(root / 'locale')))
-        spec = importlib.util.spec_from_file_location('zelt_share_extension', module_path)
-        self.module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(self.module)
+        namespace = runpy.run_path(str(module_path), run_name='zelt_share_extension')
         # nautilus-python instantiates each provider class that the module defines.
-        providers = [value for value in vars(self.module).values()
+        providers = [value for value in namespace.values()
                      if isinstance(value, type) and issubclass(value, Nautilus.MenuProvider)
-                     and value.__module__ == self.module.__name__]
+                     and value.__module__ == 'zelt_share_extension']
         self.assertEqual(len(providers), 1)
         self.provider = providers[0]()
 
