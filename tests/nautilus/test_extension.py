@@ -1,0 +1,148 @@
+#!/usr/bin/python3
+"""The GNOME Files extension, loaded as nautilus-python loads it, against Nautilus' own typelib.
+
+The selection is made of objects that implement the real Nautilus.FileInfo interface, so the
+extension reaches them through libnautilus-extension as it does in the file manager. The module
+is generated from its template for the test, naming a recorder instead of the installed sheet.
+
+Usage: test_extension.py TEMPLATE   (ZeltShareNautilus/zelt-share.py.in)
+"""
+import os
+import pathlib
+import runpy
+import sys
+import tempfile
+import time
+import unittest
+
+import gi
+
+gi.require_version('Nautilus', '4.0')
+from gi.repository import Gio, GLib, GObject, Nautilus  # noqa: E402
+
+TEMPLATE = pathlib.Path(sys.argv.pop(1))
+
+
+class StubFile(GObject.Object, Nautilus.FileInfo):
+    """A selected item: a local path, a folder, or a remote URI without a local path."""
+
+    def __init__(self, location, directory=False):
+        super().__init__()
+        self.location = location
+        self.directory = directory
+
+    def do_get_location(self):
+        return self.location
+
+    def do_get_uri(self):
+        return self.location.get_uri()
+
+    def do_get_uri_scheme(self):
+        return self.location.get_uri_scheme()
+
+    def do_get_name(self):
+        return self.location.get_basename()
+
+    def do_is_directory(self):
+        return self.directory
+
+    def do_get_file_type(self):
+        return Gio.FileType.DIRECTORY if self.directory else Gio.FileType.REGULAR
+
+    def do_is_gone(self):
+        return False
+
+
+def local(path, directory=False):
+    return StubFile(Gio.File.new_for_path(path), directory)
+
+
+def remote(uri):
+    return StubFile(Gio.File.new_for_uri(uri))
+
+
+class ExtensionTest(unittest.TestCase):
+    def setUp(self):
+        self.directory = tempfile.TemporaryDirectory()
+        root = pathlib.Path(self.directory.name)
+        self.recorded = root / 'recorded'
+        # Writes its session and then its arguments, one a line, once it has all of them.
+        recorder = root / 'zelt-share'
+        recorder.write_text('#!/bin/sh\n'
+                            f'{{ ps -o sid= -p $$; pwd; printf "%s\\n" "$@"; }} > "{self.recorded}.part"\n'
+                            f'mv "{self.recorded}.part" "{self.recorded}"\n')
+        recorder.chmod(0o700)
+        module_path = root / 'zelt-share.py'
+        module_path.write_text(TEMPLATE.read_text()
+                               .replace('@ZELT_SHARE_PROGRAM@', str(recorder))
+                               .replace('@ZELT_LOCALE_DIR@', str(root / 'locale')))
+        namespace = runpy.run_path(str(module_path), run_name='zelt_share_extension')
+        # nautilus-python instantiates each provider class that the module defines.
+        providers = [value for value in namespace.values()
+                     if isinstance(value, type) and issubclass(value, Nautilus.MenuProvider)
+                     and value.__module__ == 'zelt_share_extension']
+        self.assertEqual(len(providers), 1)
+        self.provider = providers[0]()
+
+    def tearDown(self):
+        self.directory.cleanup()
+
+    def items(self, files):
+        # As nautilus-python asks for them, and what it requires of the answer.
+        items = self.provider.get_file_items(files)
+        self.assertTrue(all(isinstance(item, Nautilus.MenuItem) for item in items))
+        return items
+
+    def test_item(self):
+        items = self.items([local('/home/ana/Annual Report 2024.pdf')])
+        self.assertEqual(len(items), 1)
+        item = items[0]
+        self.assertIsInstance(item, Nautilus.MenuItem)
+        self.assertEqual(item.props.label, 'Send to Zelt')
+        self.assertEqual(item.props.icon, 'app.zelt.ZeltShare')
+        self.assertEqual(item.props.name, 'ZeltShare::SendToZelt')
+
+    def test_only_for_what_can_be_shared(self):
+        cases = {
+            'nothing selected': [],
+            'a folder': [local('/home/ana/Pictures', directory=True)],
+            'files and a folder': [local('/home/ana/a.txt'), local('/home/ana/b', directory=True)],
+            'a remote file without a local path': [remote('sftp://build.example/srv/log.txt')],
+            'a local file and a remote one': [local('/home/ana/a.txt'),
+                                              remote('smb://nas/share/b.txt')],
+        }
+        for name, files in cases.items():
+            with self.subTest(name):
+                self.assertEqual(self.items(files), [])
+
+    def test_activation_starts_the_sheet_on_the_paths(self):
+        paths = ['/home/ana/Annual Report 2024.pdf', '/home/ana/--headless',
+                 '/home/ana/line\nbreak.txt', '/home/ana/caf\u00e9 *.png']
+        items = self.items([local(path) for path in paths])
+        self.assertEqual(len(items), 1)
+        items[0].activate()
+
+        deadline = time.monotonic() + 30
+        while not self.recorded.exists() and time.monotonic() < deadline:
+            time.sleep(0.05)
+        lines = self.recorded.read_text().split('\n')
+        session, cwd, arguments = int(lines[0]), lines[1], '\n'.join(lines[2:-1])
+        self.assertEqual(arguments, '\n'.join(['--', *paths]))
+        self.assertEqual(cwd, '/')
+        self.assertNotEqual(session, os.getsid(0))
+
+        # The file manager's main loop reaps the sheet when it ends: no zombie is left.
+        context = GLib.MainContext.default()
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline:
+            context.iteration(False)
+            try:
+                os.waitid(os.P_ALL, 0, os.WEXITED | os.WNOHANG | os.WNOWAIT)
+            except ChildProcessError:
+                return
+            time.sleep(0.05)
+        self.fail('the sheet was left unreaped')
+
+
+if __name__ == '__main__':
+    unittest.main(verbosity=2)
