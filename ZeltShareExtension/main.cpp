@@ -33,7 +33,8 @@ const char *usage =
     "       zelt-share --headless [--to tovi|thread:ID|search:TEXT] [--message TEXT] ITEM…\n"
     "       zelt-share --headless --list-destinations\n"
     "       zelt-share --status\n"
-    "ITEM: a file path or URI, --text TEXT, --page JSON, or - (standard input).\n"
+    "ITEM: a file path or URI (data: URIs too), --text TEXT, --page JSON, or - (standard\n"
+    "input); --page - reads the page from standard input, --uri-list - a list of URIs.\n"
     "Without --headless the share sheet opens over the items.\n";
 
 const char *sourceName(ServiceOrigin::Source source)

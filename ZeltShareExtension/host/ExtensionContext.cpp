@@ -1,5 +1,7 @@
 #include "ExtensionContext.h"
 
+#include "DataURI.h"
+#include "ItemProvider.h"
 #include "ShareTemporaryDirectory.h"
 
 #include <QCoreApplication>
@@ -7,6 +9,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QUrl>
 
@@ -26,30 +29,111 @@ bool looksLikeURI(const QString &argument)
     return scheme.match(argument).hasMatch();
 }
 
+// Standard input holds a page record at most this large, and a list of links at most this: a
+// data: URI of the largest data, percent-encoded, and a little more.
+constexpr qint64 maximumPageRecordBytes = 16 * 1024 * 1024;
+constexpr qint64 maximumURIListBytes = 3 * DataURI::maximumBytes + 1024 * 1024;
+
+QString formattedSize(qint64 bytes)
+{
+    return QLocale().formattedDataSize(bytes, 0, QLocale::DataSizeSIFormat);
+}
+
+std::shared_ptr<ItemProvider> dataURIProvider(QByteArrayView text, CommandLineError::Kind malformed)
+{
+    DataURI::Error error = DataURI::Error::Malformed;
+    const auto uri = DataURI::parse(text, &error);
+    if (uri)
+        return ItemProvider::forDataURI(*uri);
+    if (error == DataURI::Error::TooLarge)
+        throw CommandLineError(
+            tr("%1 holds more than %2: save it as a file and share the file.")
+                .arg(DataURI::shortened(text), formattedSize(DataURI::maximumBytes)),
+            CommandLineError::Kind::Input);
+    throw CommandLineError(tr("Not a valid data: URI: %1").arg(DataURI::shortened(text)),
+                           malformed);
+}
+
+// A link of the command line or of a list of links.
+std::shared_ptr<ItemProvider> uriProvider(const QString &text, CommandLineError::Kind kind)
+{
+    if (DataURI::hasScheme(QStringView(text).left(5).toLatin1()))
+        return dataURIProvider(text.toUtf8(), kind);
+    const QUrl url(text, QUrl::StrictMode);
+    if (!looksLikeURI(text) || !url.isValid())
+        throw CommandLineError(tr("Not a valid link: %1").arg(text), kind);
+    if (url.isLocalFile())
+        return ItemProvider::forFile(url.toLocalFile());
+    return ItemProvider::forURL(url, text);
+}
+
 std::shared_ptr<ItemProvider> operandProvider(const QString &operand, const QDir &workingDirectory)
 {
     const QFileInfo file(workingDirectory, operand);
     if (file.exists() || file.isSymLink())
         return ItemProvider::forFile(file.absoluteFilePath());
-    if (looksLikeURI(operand)) {
-        const QUrl url(operand, QUrl::StrictMode);
-        if (!url.isValid())
-            throw CommandLineError(tr("Not a valid link: %1").arg(operand));
-        if (url.isLocalFile())
-            return ItemProvider::forFile(url.toLocalFile());
-        return ItemProvider::forURL(url, operand);
-    }
+    if (looksLikeURI(operand))
+        return uriProvider(operand, CommandLineError::Kind::Usage);
     // Not there: the intake reports that it cannot load it.
     return ItemProvider::forFile(file.absoluteFilePath());
 }
 
-std::shared_ptr<ItemProvider> pageProvider(const QString &json)
+std::shared_ptr<ItemProvider> pageProvider(const QByteArray &json, CommandLineError::Kind kind)
 {
     QJsonParseError error;
-    const auto document = QJsonDocument::fromJson(json.toUtf8(), &error);
+    const auto document = QJsonDocument::fromJson(json, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
-        throw CommandLineError(tr("--page needs a JSON object with url, title and selection."));
+        throw CommandLineError(tr("--page needs a JSON object with url, title and selection."),
+                               kind);
     return ItemProvider::forPage(document.object().toVariantMap());
+}
+
+// All of standard input, at most limit bytes of it.
+QByteArray readAll(QIODevice &input, qint64 limit)
+{
+    QByteArray bytes;
+    char buffer[65536];
+    for (;;) {
+        const qint64 count = input.read(buffer, sizeof buffer);
+        if (count < 0)
+            throw CommandLineError(tr("The standard input could not be read."),
+                                   CommandLineError::Kind::Input);
+        if (count == 0) {
+            if (input.waitForReadyRead(-1))
+                continue;
+            return bytes;
+        }
+        if (bytes.size() + count > limit)
+            throw CommandLineError(
+                tr("The standard input holds more than %1.").arg(formattedSize(limit)),
+                CommandLineError::Kind::Input);
+        bytes.append(buffer, qsizetype(count));
+    }
+}
+
+// A text/uri-list: a link a line, lines that start with "#" are comments.
+QList<std::shared_ptr<ItemProvider>> uriListProviders(const QByteArray &list)
+{
+    QList<std::shared_ptr<ItemProvider>> providers;
+    qsizetype start = 0;
+    while (start < list.size()) {
+        qsizetype end = list.indexOf('\n', start);
+        if (end < 0)
+            end = list.size();
+        const QByteArrayView line = QByteArrayView(list).sliced(start, end - start).trimmed();
+        start = end + 1;
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        // A data: URI stays bytes: as text it would take twice the room.
+        if (DataURI::hasScheme(line))
+            providers.append(dataURIProvider(line, CommandLineError::Kind::Input));
+        else
+            providers.append(uriProvider(QString::fromUtf8(line), CommandLineError::Kind::Input));
+    }
+    if (providers.isEmpty())
+        throw CommandLineError(tr("Nothing was shared: the standard input holds no links."),
+                               CommandLineError::Kind::Input);
+    return providers;
 }
 
 } // namespace
@@ -84,12 +168,16 @@ std::unique_ptr<ExtensionContext> ExtensionContext::fromCommandLine(const QStrin
             optionsEnded = true;
             continue;
         }
-        if (argument == "-"_L1) {
+        // Standard input is read once, by whichever option takes it.
+        const auto takeStandardInput = [&] {
             if (readStandardInput)
                 throw CommandLineError(tr("The standard input can be shared once only."));
             if (!standardInput)
                 throw CommandLineError(tr("There is no standard input to share."));
             readStandardInput = true;
+        };
+        if (argument == "-"_L1) {
+            takeStandardInput();
             try {
                 item.attachments.append(ItemProvider::forData(*standardInput));
             } catch (const NoDataError &) {
@@ -116,17 +204,28 @@ std::unique_ptr<ExtensionContext> ExtensionContext::fromCommandLine(const QStrin
             option = argument.left(equals);
             value = argument.mid(equals + 1);
         }
-        if (option != "--text"_L1 && option != "--page"_L1)
+        if (option != "--text"_L1 && option != "--page"_L1 && option != "--uri-list"_L1)
             throw CommandLineError(tr("Unknown option: %1").arg(option));
         if (!value) {
             if (index + 1 >= arguments.size())
                 throw CommandLineError(tr("%1 needs a value.").arg(option));
             value = arguments.at(++index);
         }
-        if (option == "--text"_L1)
+        if (option == "--text"_L1) {
             item.attachments.append(ItemProvider::forText(*value));
-        else
-            item.attachments.append(pageProvider(*value));
+        } else if (option == "--uri-list"_L1) {
+            if (*value != "-"_L1)
+                throw CommandLineError(
+                    tr("--uri-list takes - and reads the links from the standard input."));
+            takeStandardInput();
+            item.attachments.append(uriListProviders(readAll(*standardInput, maximumURIListBytes)));
+        } else if (*value == "-"_L1) {
+            takeStandardInput();
+            item.attachments.append(pageProvider(readAll(*standardInput, maximumPageRecordBytes),
+                                                 CommandLineError::Kind::Input));
+        } else {
+            item.attachments.append(pageProvider(value->toUtf8(), CommandLineError::Kind::Usage));
+        }
     }
 
     return std::make_unique<ExtensionContext>(QList<ExtensionItem>{std::move(item)});

@@ -42,10 +42,14 @@ public:
     //   URI                 a link of any other scheme, such as https: or mailto:
     //   --text TEXT         plain text
     //   --page JSON         a browser page: an object with the strings url, title, selection
+    //   --page -            the same object, read from standardInput
+    //   --uri-list -        a text/uri-list read from standardInput: each link as a URI operand
+    //   data:URI            the data as a file, of the URI's type, named by its name parameter
     //   -                   the data on standardInput, read to its end now
     //   --                  every later argument is a PATH or URI
     // An argument that names an existing file is a PATH even when it looks like a URI. Throws
-    // CommandLineError for an unknown option, a missing or malformed value, or a second "-".
+    // CommandLineError for an unknown option, a missing or malformed value, or standard input
+    // taken twice.
     static std::unique_ptr<ExtensionContext> fromCommandLine(const QStringList &arguments,
                                                              QIODevice *standardInput,
                                                              const QString &workingDirectory);

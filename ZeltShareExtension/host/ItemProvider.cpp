@@ -306,6 +306,38 @@ std::shared_ptr<ItemProvider> ItemProvider::forPage(const QVariantMap &results)
     return provider;
 }
 
+std::shared_ptr<ItemProvider> ItemProvider::forDataURI(const DataURI &uri)
+{
+    const QByteArray bytes = uri.bytes;
+    // Only a type a file can have: not one of the abstract kinds or the host's own.
+    auto type = ContentType::fromIdentifier(uri.mediaType);
+    if (type && (type->identifier().contains(u'*') || type->identifier().startsWith("x-zelt/"_L1) ||
+                 type->identifier().startsWith("inode/"_L1)))
+        type.reset();
+    if (!type)
+        type = ContentType::fromFileNameAndData(uri.name,
+                                                bytes.first(qMin(bytes.size(), sniffLength)));
+    if (!type)
+        type = ContentType::data();
+
+    QString name = uri.name;
+    if (name.isEmpty()) {
+        name = type->conforms(ContentType::image())       ? u"image"_s
+               : type->conforms(ContentType::movie())     ? u"movie"_s
+               : type->conforms(ContentType::audio())     ? u"audio"_s
+               : type->conforms(ContentType::plainText()) ? u"text"_s
+                                                          : u"file"_s;
+        if (const auto extension = type->preferredFilenameExtension())
+            name += u'.' + *extension;
+    }
+    auto provider = std::make_shared<ItemProvider>(name);
+    provider->registerRepresentation({type->identifier(),
+                                      [bytes] { return QVariant(bytes); },
+                                      [bytes] { return ItemData::fromBytes(bytes); },
+                                      {}});
+    return provider;
+}
+
 std::shared_ptr<ItemProvider> ItemProvider::forData(QIODevice &input)
 {
     // Shared by the loaders, so the file lives as long as any copy of them.

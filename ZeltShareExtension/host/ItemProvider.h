@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ContentType.h"
+#include "DataURI.h"
 #include "ItemData.h"
 #include "WorkerThread.h"
 
@@ -105,6 +106,10 @@ public:
     static std::shared_ptr<ItemProvider> forText(const QString &text);
     // A browser page: a property list whose pageResultsKey entry is results.
     static std::shared_ptr<ItemProvider> forPage(const QVariantMap &results);
+    // The data of a data: URI, as a file: its media type (or, when the database does not know it,
+    // the type its bytes show), named by its name parameter or else by its kind and type
+    // ("image.png").
+    static std::shared_ptr<ItemProvider> forDataURI(const DataURI &uri);
     // Data without a name, read to its end now and kept in a private file until the provider
     // goes: its type as the contents say (the data as its item; text as a string, none when
     // longer than maximumTextItemLength) and a file URL. Throws NoDataError when there is

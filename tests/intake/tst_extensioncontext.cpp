@@ -1,4 +1,5 @@
 #include "TaskResult.h"
+#include "host/DataURI.h"
 #include "host/ExtensionContext.h"
 
 #include <QBuffer>
@@ -35,6 +36,16 @@ QString describe(const ItemProvider &provider)
 
 // Kept out of the test class: raw strings holding "//" confuse moc's scanner there.
 const QString pageJSON = uR"({"url":"https://example.com/a","title":"A","selection":"x"})"_s;
+const QByteArray uriList =
+    "# links and a picture\r\nhttps://example.com/a\r\n"
+    "file://%1/notes.txt\n\n"
+    "data:image/png;name=cat%20photo.png;base64,iVBORw0KGgoAAAANSUhEUgAAAA"
+    "EAAAABCAYAAAAfFcSJAAAADUlEQVR4nGNgYPgPAAEDAQCvVPBGAAAAAElFTkSuQmCC\r\n"_ba;
+// A data: URI whose data is one byte more than is taken.
+QByteArray oversizedDataURI()
+{
+    return "data:;base64,"_ba + QByteArray("AAAA").repeated(DataURI::maximumBytes / 3 + 1);
+}
 
 } // namespace
 
@@ -86,6 +97,15 @@ private Q_SLOTS:
             << QStringList{u"-|text/plain"_s, u"-|x-zelt/property-list"_s, u"-|text/plain"_s};
         QTest::newRow("after --") << QStringList{u"--"_s, u"--text"_s}
                                   << QStringList{u"--text|x-zelt/file-url"_s};
+        // Data is a file of its type, named by the URI or else by its kind.
+        QTest::newRow("data: URIs")
+            << QStringList{u"data:,a%20note"_s, u"data:image/png;base64,iVBORw0KGgo="_s,
+                           u"data:application/pdf;name=r%C3%A9sum%C3%A9.pdf,%25PDF-1.4"_s,
+                           u"data:x-zelt/url,https://example.com"_s,
+                           u"data:image/*;base64,iVBORw0KGgo="_s}
+            << QStringList{u"text.txt|text/plain"_s, u"image.png|image/png"_s,
+                           u"résumé.pdf|application/pdf"_s, u"text.txt|text/plain"_s,
+                           u"image.png|image/png"_s};
     }
 
     void operands()
@@ -117,9 +137,31 @@ private Q_SLOTS:
         QTest::newRow("page not an object")
             << QStringList{u"--page"_s, u"[1]"_s} << "x"_ba << usage;
         QTest::newRow("stdin twice") << QStringList{u"-"_s, u"-"_s} << "x"_ba << usage;
-        // Nothing to share is not a wrong command line.
-        QTest::newRow("stdin empty")
-            << QStringList{u"-"_s} << QByteArray() << CommandLineError::Kind::Input;
+        QTest::newRow("stdin for the page and the data")
+            << QStringList{u"--page"_s, u"-"_s, u"-"_s} << pageJSON.toUtf8() << usage;
+        QTest::newRow("stdin for the links and the page")
+            << QStringList{u"--uri-list=-"_s, u"--page=-"_s} << "https://a.example"_ba << usage;
+        QTest::newRow("uri-list of the command line")
+            << QStringList{u"--uri-list"_s, u"https://example.com"_s} << "x"_ba << usage;
+        QTest::newRow("data: URI without a comma")
+            << QStringList{u"data:image/png;base64"_s} << "x"_ba << usage;
+        QTest::newRow("data: URI not base64")
+            << QStringList{u"data:image/png;base64,iVBO*w0K"_s} << "x"_ba << usage;
+        QTest::newRow("data: URI with a type without subtype")
+            << QStringList{u"data:image;base64,iVBORw0K"_s} << "x"_ba << usage;
+        QTest::newRow("data: URI with a bare parameter")
+            << QStringList{u"data:image/png;charset;base64,iVBORw0K"_s} << "x"_ba << usage;
+        // Nothing to share is not a wrong command line, and neither is what standard input holds.
+        const auto input = CommandLineError::Kind::Input;
+        QTest::newRow("stdin empty") << QStringList{u"-"_s} << QByteArray() << input;
+        QTest::newRow("page of stdin not JSON")
+            << QStringList{u"--page"_s, u"-"_s} << "{url:"_ba << input;
+        QTest::newRow("links of stdin none")
+            << QStringList{u"--uri-list"_s, u"-"_s} << "# nothing\r\n\r\n"_ba << input;
+        QTest::newRow("links of stdin not links")
+            << QStringList{u"--uri-list"_s, u"-"_s} << "https://a.example\nnotes.txt\n"_ba << input;
+        QTest::newRow("links of stdin a malformed data: URI")
+            << QStringList{u"--uri-list"_s, u"-"_s} << "data:image/png;base64,%%%\n"_ba << input;
     }
 
     void errors()
@@ -205,6 +247,106 @@ private Q_SLOTS:
         provider.reset();
         QVERIFY(weak.expired());
         QVERIFY(!QFile::exists(spooled));
+    }
+
+    // A page record or a list of links on standard input, as the browser host and the Share menu
+    // hand them over: the same attachments as on the command line.
+    void standardInputOptions_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QStringList>("attachments");
+        QTest::newRow("page") << QStringList{u"--page"_s, u"-"_s, u"--text=x"_s}
+                              << pageJSON.toUtf8()
+                              << QStringList{u"-|x-zelt/property-list"_s, u"-|text/plain"_s};
+        QTest::newRow("long page")
+            << QStringList{u"--page=-"_s}
+            << (uR"({"url":"https://example.com","title":"Ünïcode","selection":")"_s +
+                QString(140'000, u'\u00e9') + u"\"}"_s)
+                   .toUtf8()
+            << QStringList{u"-|x-zelt/property-list"_s};
+        QTest::newRow("links") << QStringList{u"--uri-list"_s, u"-"_s} << uriList
+                               << QStringList{u"-|x-zelt/url,text/plain"_s,
+                                              u"notes.txt|text/plain,x-zelt/file-url"_s,
+                                              u"cat photo.png|image/png"_s};
+    }
+
+    void standardInputOptions()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, input);
+        QFETCH(QStringList, attachments);
+        input.replace("%1", QFile::encodeName(m_files.path()));
+        QBuffer buffer(&input);
+        buffer.open(QIODevice::ReadOnly);
+
+        const auto context = ExtensionContext::fromCommandLine(arguments, &buffer, m_files.path());
+        QStringList described;
+        for (const auto &attachment : context->inputItems().first().attachments)
+            described.append(describe(*attachment));
+        QCOMPARE(described, attachments);
+        if (qstrcmp(QTest::currentDataTag(), "long page") == 0) {
+            const auto page = TaskResult<QVariant>::wait(
+                context->inputItems().first().attachments.first()->loadItem(
+                    u"x-zelt/property-list"_s));
+            const QVariantMap results =
+                page.value->toMap().value(QString(ItemProvider::pageResultsKey)).toMap();
+            QCOMPARE(results.value(u"selection"_s).toString().size(), 140'000);
+            QCOMPARE(results.value(u"title"_s).toString(), u"Ünïcode"_s);
+        }
+    }
+
+    // What a data: URI holds, decoded.
+    void dataURIs_data()
+    {
+        QTest::addColumn<QByteArray>("uri");
+        QTest::addColumn<QString>("mediaType");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("plain") << "data:,A%20brief%20note"_ba << u"text/plain"_s << QString()
+                               << "A brief note"_ba;
+        QTest::newRow("parameters") << "data:Text/Plain;charset=utf-8;Name=n%C3%B6te.txt,hi"_ba
+                                    << u"text/plain"_s << u"nöte.txt"_s << "hi"_ba;
+        QTest::newRow("base64 in capitals")
+            << "DATA:IMAGE/PNG;BASE64,aGVsbG8="_ba << u"image/png"_s << QString() << "hello"_ba;
+        QTest::newRow("base64 broken across lines and encoded")
+            << "data:image/gif;filename=a.gif;base64,aGVs%0D%0AbG8%2B"_ba << u"image/gif"_s
+            << u"a.gif"_s << "hello>"_ba;
+        QTest::newRow("empty") << "data:,"_ba << u"text/plain"_s << QString() << QByteArray();
+    }
+
+    void dataURIs()
+    {
+        QFETCH(QByteArray, uri);
+        QFETCH(QString, mediaType);
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        const auto parsed = DataURI::parse(uri);
+        QVERIFY(parsed);
+        QCOMPARE(parsed->mediaType, mediaType);
+        QCOMPARE(parsed->name, name);
+        QCOMPARE(parsed->bytes, bytes);
+    }
+
+    // Too much data is refused before it is decoded into memory, with a line that says what to do.
+    void oversizedData()
+    {
+        QByteArray list = oversizedDataURI();
+        DataURI::Error error = DataURI::Error::Malformed;
+        QVERIFY(!DataURI::parse(list, &error));
+        QCOMPARE(error, DataURI::Error::TooLarge);
+
+        QBuffer buffer(&list);
+        buffer.open(QIODevice::ReadOnly);
+        try {
+            ExtensionContext::fromCommandLine({u"--uri-list"_s, u"-"_s}, &buffer, m_files.path());
+            QFAIL("no error");
+        } catch (const CommandLineError &failure) {
+            QCOMPARE(failure.kind(), CommandLineError::Kind::Input);
+            QVERIFY2(failure.message().startsWith(u"data:;base64,AAAA"_s) &&
+                         failure.message().contains(u"save it as a file"_s),
+                     qPrintable(failure.message()));
+        }
     }
 
     // The standard input as the program gets it: a pipe whose writer is slower than the reader.
