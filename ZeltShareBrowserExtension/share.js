@@ -73,17 +73,24 @@ function isWebAddress(address) {
   return /^https?:/i.test(address ?? "");
 }
 
+// Best effort: the button's badge and tooltip are a hint, and a tab that went away has none.
+async function quietly(call) {
+  try {
+    await call();
+  } catch {}
+}
+
 async function report(tab, error) {
   console.error(`Zelt Share: ${error}`);
   if (tab?.id === undefined) return;
-  await api.action.setBadgeText({ tabId: tab.id, text: "!" }).catch(() => {});
-  await api.action.setTitle({ tabId: tab.id, title: error }).catch(() => {});
+  await quietly(() => api.action.setBadgeText({ tabId: tab.id, text: "!" }));
+  await quietly(() => api.action.setTitle({ tabId: tab.id, title: error }));
 }
 
 async function clearReport(tab) {
   if (tab?.id === undefined) return;
-  await api.action.setBadgeText({ tabId: tab.id, text: "" }).catch(() => {});
-  await api.action.setTitle({ tabId: tab.id, title: null }).catch(() => {});
+  await quietly(() => api.action.setBadgeText({ tabId: tab.id, text: "" }));
+  await quietly(() => api.action.setTitle({ tabId: tab.id, title: api.i18n.getMessage("sendPage") }));
 }
 
 // Gives the host's answer, or {ok: false, error} when the host could not be reached.

@@ -93,8 +93,8 @@ QList<QJsonObject> SheetPrefix::storedShares() const
     return shares;
 }
 
-void SheetPrefix::addManifests(const QString &home, const QString &chromiumExtensionId,
-                               const QString &geckoId) const
+void SheetPrefix::addManifests(const QString &home, const QString &chromiumUserData,
+                               const QString &chromiumExtensionId, const QString &geckoId) const
 {
     const QJsonObject common{{u"name"_s, u"app.zelt.share"_s},
                              {u"description"_s, u"Zelt Share"_s},
@@ -106,5 +106,5 @@ void SheetPrefix::addManifests(const QString &home, const QString &chromiumExten
     QJsonObject chromium = common;
     chromium.insert(u"allowed_origins"_s,
                     QJsonArray{u"chrome-extension://"_s + chromiumExtensionId + u'/'});
-    writeJson(home + u"/.config/chromium/NativeMessagingHosts/app.zelt.share.json"_s, chromium);
+    writeJson(chromiumUserData + u"/NativeMessagingHosts/app.zelt.share.json"_s, chromium);
 }

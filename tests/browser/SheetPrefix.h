@@ -26,10 +26,11 @@ public:
     // The shares the service stored, in no particular order.
     QList<QJsonObject> storedShares() const;
 
-    // The native messaging manifests for the prefix's host, where the browsers of a user whose
-    // home is home look for them: Firefox in ~/.mozilla, Chromium in its user data folder.
-    void addManifests(const QString &home, const QString &chromiumExtensionId,
-                      const QString &geckoId) const;
+    // The native messaging manifests for the prefix's host, where a user's browsers look for
+    // them: Firefox in ~/.mozilla of home, Chromium in its user data folder (by default
+    // $XDG_CONFIG_HOME/chromium).
+    void addManifests(const QString &home, const QString &chromiumUserData,
+                      const QString &chromiumExtensionId, const QString &geckoId) const;
 
 private:
     DevServiceFixture &m_service;

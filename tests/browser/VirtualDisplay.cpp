@@ -3,9 +3,12 @@
 #include "DevServiceFixture.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QTest>
+
+#include <sys/types.h>
 
 using namespace Qt::StringLiterals;
 
@@ -17,6 +20,17 @@ int countLines(const DevServiceFixture &service, const QString &start)
     for (const auto &line : service.logLines())
         count += line.startsWith(start);
     return count;
+}
+
+// Ended, or ended and not yet collected by whoever adopted it.
+bool isRunning(pid_t process)
+{
+    QFile stat(u"/proc/%1/stat"_s.arg(process));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    const qsizetype name = line.lastIndexOf(')');
+    return name > 0 && line.mid(name + 2, 1) != "Z";
 }
 
 } // namespace
@@ -73,12 +87,16 @@ bool VirtualDisplay::sendFromSheet(const DevServiceFixture &service, int timeout
         QTest::qWait(200);
     }
     const QString id = found.split(u'\n').last();
+    // Not a child of the test: the host started it in a session of its own.
+    const pid_t sheet = pid_t(xdotool({u"getwindowpid"_s, id}).toInt());
     const auto destinations = u"GET /api/tovi/native-share/destinations"_s;
     while (countLines(service, destinations) == 0 && !deadline.hasExpired())
         QTest::qWait(200);
     // The views take a moment to follow the model, more so under the sanitizers.
     QTest::qWait(1500);
-    xdotool({u"windowfocus"_s, id});
+    // There is no window manager to give the window the focus: a click on its empty lower part
+    // does.
+    xdotool({u"mousemove"_s, u"--window"_s, id, u"280"_s, u"560"_s, u"click"_s, u"1"_s});
     // Sends once everything is loaded; pressing again while sending does nothing.
     const auto submission = u"POST /api/tovi/native-share "_s;
     while (countLines(service, submission) == 0 && !window().isEmpty()) {
@@ -92,6 +110,14 @@ bool VirtualDisplay::sendFromSheet(const DevServiceFixture &service, int timeout
     while (!window().isEmpty()) {
         if (deadline.hasExpired()) {
             qWarning("the sheet did not close after sending");
+            return false;
+        }
+        QTest::qWait(200);
+    }
+    // Gone once it has cleaned up after itself, which it does after the window closes.
+    while (sheet > 0 && isRunning(sheet)) {
+        if (deadline.hasExpired()) {
+            qWarning("the sheet did not end after sending");
             return false;
         }
         QTest::qWait(200);

@@ -23,7 +23,7 @@ public:
     QString xdotool(const QStringList &arguments) const;
 
     // Sends the share in the "Send to Zelt" window with Ctrl+Return once the service has answered
-    // its destinations, and waits until the service has the share and the window is gone. False,
+    // its destinations, and waits until the service has the share and the sheet has ended. False,
     // with why in the test's log, when that did not happen.
     bool sendFromSheet(const DevServiceFixture &service, int timeout) const;
 

@@ -7,7 +7,8 @@
 //   node drive-browser.mjs CASE.json
 // CASE.json: {"browser": "chromium"|"firefox", "kind": "page"|"link"|"image", "title",
 // "selection" (the paragraph's text, lines split at \n), "link", "image" (a PNG file),
-// "extension" (the built extension), "work" (an empty folder for the profile and the copy)}
+// "extension" (the built extension), "work" (an empty folder for the copy), "chromiumUserData"
+// (Chromium's profile, with the host's manifest in NativeMessagingHosts)}
 import { cpSync, mkdirSync, readFileSync, writeFileSync } from "node:fs";
 import { createServer } from "node:http";
 import path from "node:path";
@@ -59,7 +60,8 @@ const chromiumFlags = [
 ];
 let browser;
 if (spec.browser === "chromium") {
-  const profile = path.join(spec.work, "chromium-profile");
+  // Its own NativeMessagingHosts folder is where it finds the host.
+  const profile = spec.chromiumUserData;
   mkdirSync(profile, { recursive: true });
   browser = await puppeteer.launch({
     executablePath: process.env.ZELT_CHROMIUM ?? "/usr/lib/chromium/chromium",

@@ -58,7 +58,10 @@ private Q_SLOTS:
 
         DevServiceFixture service;
         SheetPrefix prefix(service);
-        prefix.addManifests(prefix.path(u"home"_s), QStringLiteral(ZELT_CHROMIUM_EXTENSION_ID),
+        // Chromium's user data where it keeps it by default: $XDG_CONFIG_HOME/chromium.
+        const QString chromiumUserData = prefix.path(u"config/chromium"_s);
+        prefix.addManifests(prefix.path(u"home"_s), chromiumUserData,
+                            QStringLiteral(ZELT_CHROMIUM_EXTENSION_ID),
                             QStringLiteral(ZELT_GECKO_ID));
         QImage picture(64, 48, QImage::Format_RGB32);
         picture.fill(QColor(0x35, 0x84, 0xe4));
@@ -77,6 +80,7 @@ private Q_SLOTS:
             {u"extension"_s, QStringLiteral(ZELT_BROWSER_EXTENSION_DIR)},
             {u"chromiumExtensionId"_s, QStringLiteral(ZELT_CHROMIUM_EXTENSION_ID)},
             {u"work"_s, prefix.path(u"work"_s)},
+            {u"chromiumUserData"_s, chromiumUserData},
         };
         QFile caseFile(prefix.path(u"case.json"_s));
         QVERIFY(caseFile.open(QIODevice::WriteOnly));
