@@ -24,7 +24,7 @@ const extensions = [
   `${datadir}/chromium/extensions/zelt-share`,
   `${datadir}/mozilla/extensions/${firefoxApplication}/${geckoId}`,
 ];
-let chromiumId;
+const ids = new Map();
 for (const folder of extensions) {
   const manifest = read(`${folder}/manifest.json`);
   if (!manifest) continue;
@@ -49,8 +49,11 @@ for (const folder of extensions) {
   // Chromium's ID of an unpacked extension with a key: the first 128 bits of the key's SHA-256,
   // one letter a to p for each four bits.
   const digest = createHash("sha256").update(Buffer.from(manifest.key ?? "", "base64")).digest("hex");
-  chromiumId = [...digest.slice(0, 32)].map((c) => String.fromCharCode(97 + parseInt(c, 16))).join("");
+  ids.set(folder, [...digest.slice(0, 32)].map((c) => String.fromCharCode(97 + parseInt(c, 16))).join(""));
 }
+// The ID that the Chromium manifests must allow; both copies are one extension.
+const chromiumId = ids.get(extensions[0]);
+if (new Set(ids.values()).size > 1) faults.push(`the installed copies of the extension have different keys`);
 
 // The native messaging manifests, naming the installed host.
 const host = `${libexecdir}/zelt-share-browser-host`;

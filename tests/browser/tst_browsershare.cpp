@@ -35,7 +35,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("browser");
         QTest::addColumn<QString>("kind");
         for (const auto &browser : {u"chromium"_s, u"firefox"_s}) {
-            for (const auto &kind : {u"page"_s, u"link"_s, u"image"_s})
+            for (const auto &kind : {u"page"_s, u"link"_s, u"image"_s, u"large image"_s})
                 QTest::addRow("%s %s", qPrintable(browser), qPrintable(kind)) << browser << kind;
         }
     }
@@ -66,13 +66,19 @@ private Q_SLOTS:
         QImage picture(64, 48, QImage::Format_RGB32);
         picture.fill(QColor(0x35, 0x84, 0xe4));
         QVERIFY(picture.save(prefix.path(u"picture.png"_s)));
+        if (kind == u"large image") {
+            // Past the 32 MiB that go as bytes: the image goes by its address.
+            QFile large(prefix.path(u"picture.png"_s));
+            QVERIFY(large.open(QIODevice::Append));
+            QVERIFY(large.resize(32 * 1024 * 1024 + 1));
+        }
 
         const QString title = u"Café Zürich — Überblick"_s;
         const QString selection = u"Grüße aus Zürich\nZweite Zeile — «zitiert»"_s;
         const QString link = u"https://example.com/a%20b?x=1&y=%C3%A9"_s;
         const QJsonObject testCase{
             {u"browser"_s, browser},
-            {u"kind"_s, kind},
+            {u"kind"_s, kind == u"large image" ? u"image"_s : kind},
             {u"title"_s, title},
             {u"selection"_s, selection},
             {u"link"_s, link},
@@ -120,6 +126,10 @@ private Q_SLOTS:
             QCOMPARE(files.size(), 0);
         } else if (kind == u"link") {
             QCOMPARE(stored.value("message"_L1).toString(), link);
+            QCOMPARE(files.size(), 0);
+        } else if (kind == u"large image") {
+            QCOMPARE(stored.value("message"_L1).toString(),
+                     pageUrl.left(pageUrl.lastIndexOf(u'/')) + u"/pictures/cat%20photo.png"_s);
             QCOMPARE(files.size(), 0);
         } else {
             QCOMPARE(stored.value("message"_L1).toString(), QString());
