@@ -1,7 +1,7 @@
 // Opens a page served on 127.0.0.1 in a real browser with the extension installed, selects its
 // paragraph, and sends the page, its link or its image to the share sheet as the extension's
-// toolbar button and context-menu entries do. Prints one JSON line: {"pageUrl", "answer"}, the
-// answer being the native messaging host's. The browser, and with it the host, is gone when
+// toolbar button and context-menu entries do. Prints one JSON line: {"pageUrl", "menus" (the IDs
+// of the context-menu entries the extension made), "answer" (the native messaging host's)}. The browser, and with it the host, is gone when
 // this exits; the sheet the host started stays.
 //
 //   node drive-browser.mjs CASE.json
@@ -88,23 +88,32 @@ try {
   await page.goto(pageUrl);
   await page.waitForFunction(() => document.documentElement.dataset.zeltTest === "ready");
   const target = { page: undefined, link: spec.link, image: `${origin}/pictures/cat%20photo.png` }[spec.kind];
-  const answer = await page.evaluate(
-    (kind, t) => {
-      const range = document.createRange();
-      range.selectNodeContents(document.getElementById("selected"));
-      getSelection().removeAllRanges();
-      getSelection().addRange(range);
-      return new Promise((resolve) => {
-        window.addEventListener("message", (event) => {
-          if (event.data?.zeltTestAnswer) resolve(event.data.zeltTestAnswer);
-        });
-        window.postMessage({ zeltTest: { kind, target: t } }, "*");
-      });
-    },
-    spec.kind,
-    target,
-  );
-  result = { pageUrl, answer };
+  const ask = (kind, t) =>
+    page.evaluate(
+      (k, x) =>
+        new Promise((resolve) => {
+          window.addEventListener("message", (event) => {
+            if (event.data?.zeltTestAnswer) resolve(event.data.zeltTestAnswer);
+          });
+          window.postMessage({ zeltTest: { kind: k, target: x } }, "*");
+        }),
+      kind,
+      t,
+    );
+  // The entries are made when the extension is installed, which may still be under way.
+  let menus = [];
+  for (let i = 0; i < 50 && menus.length < 4; ++i) {
+    menus = await ask("menus");
+    if (menus.length < 4) await new Promise((resolve) => setTimeout(resolve, 100));
+  }
+  await page.evaluate(() => {
+    const range = document.createRange();
+    range.selectNodeContents(document.getElementById("selected"));
+    getSelection().removeAllRanges();
+    getSelection().addRange(range);
+  });
+  const answer = await ask(spec.kind, target);
+  result = { pageUrl, menus, answer };
 } finally {
   await browser.close();
   server.close();

@@ -114,6 +114,8 @@ private Q_SLOTS:
         QVERIFY2(result.value("answer"_L1).toObject() == (QJsonObject{{u"ok"_s, true}}),
                  QJsonDocument(result).toJson().constData());
         const QString pageUrl = result.value("pageUrl"_L1).toString();
+        QCOMPARE(result.value("menus"_L1).toArray(),
+                 (QJsonArray{u"page"_s, u"selection"_s, u"link"_s, u"image"_s}));
 
         QVERIFY(display.sendFromSheet(service, slow));
         const auto shares = prefix.storedShares();

@@ -4,9 +4,23 @@
 import "../background.js";
 import { api, sendImage, sendLink, sendPage } from "../share.js";
 
+// The context-menu entries the extension made: those whose ID the browser knows.
+async function menuEntries() {
+  const known = [];
+  for (const id of ["page", "selection", "link", "image"]) {
+    try {
+      await api.contextMenus.update(id, {});
+      known.push(id);
+    } catch {}
+  }
+  return known;
+}
+
 api.runtime.onMessage.addListener((message, sender) => {
   const { kind, target } = message.zeltTest ?? {};
   switch (kind) {
+    case "menus":
+      return menuEntries();
     case "page":
       return sendPage(sender.tab);
     case "link":
