@@ -4,11 +4,15 @@
 #include "ShareSheetText.h"
 #include "VideoMetadata.h"
 #include "avatar/ToviAvatarStore.h"
+#include "host/ExtensionContext.h"
 #include "service/FileUploadPipeline.h"
 #include "service/ServiceError.h"
 #include "service/UserDefaults.h"
 
+#include <QClipboard>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QMimeData>
 #include <QTimer>
 
 using namespace Qt::StringLiterals;
@@ -134,15 +138,23 @@ void ShareComposeModel::setSearchResults(
 
 bool ShareComposeModel::canSend() const
 {
-    return m_hasSharedItems && sharedSession().has_value() && !m_isSending && !m_sent &&
-           m_destinationsLoaded && (!m_files.isEmpty() || !m_message.trimmed().isEmpty()) &&
+    return m_hasSharedItems && !m_isAddingItems && sharedSession().has_value() && !m_isSending &&
+           !m_sent && m_destinationsLoaded &&
+           (!m_files.isEmpty() || !m_message.trimmed().isEmpty()) &&
            (!m_destination.isTovi() || m_toviAvailable);
+}
+
+bool ShareComposeModel::canAddItems() const
+{
+    return !m_isLoading && !m_isAddingItems && !m_isSending && !m_sent && !m_completed;
 }
 
 void ShareComposeModel::updateCanSend()
 {
     if (assign(m_canSend, canSend()))
         Q_EMIT canSendChanged();
+    if (assign(m_canAddItems, canAddItems()))
+        Q_EMIT canAddItemsChanged();
 }
 
 // ---- intake ----------------------------------------------------------------------------
@@ -249,6 +261,96 @@ void ShareComposeModel::setHasSharedItems(bool hasSharedItems)
     }
 }
 
+void ShareComposeModel::setErrorMessage(const QString &message)
+{
+    m_intakeError = message;
+    setErrorMessage(std::optional(message));
+}
+
+// The intake of added items reports into the model, but its files come after those already
+// there, and a failure leaves what was there as it was.
+class ShareComposeModel::AddedItems : public SharedItemIntake::Sink
+{
+public:
+    explicit AddedItems(ShareComposeModel &model)
+        : m_model(model)
+    {}
+    QString message() const override { return m_model.message(); }
+    void setMessage(const QString &message) override { m_model.setMessage(message); }
+    void setFiles(const QList<SharedFile> &files) override
+    {
+        m_model.setFiles(m_model.files() + files);
+    }
+    void insertPreview(const QUuid &fileID, const QImage &preview) override
+    {
+        m_model.insertPreview(fileID, preview);
+    }
+    void setHasSharedItems(bool hasSharedItems) override
+    {
+        if (!hasSharedItems)
+            return;
+        // What the sheet shares now is what it shows: an earlier intake's line no longer holds.
+        if (m_model.m_intakeError && m_model.m_errorMessage == m_model.m_intakeError)
+            m_model.setErrorMessage(std::optional<QString>());
+        m_model.m_intakeError.reset();
+        m_model.setHasSharedItems(true);
+    }
+    void setErrorMessage(const QString &message) override { m_model.setErrorMessage(message); }
+    // The sheet stays as it is while they are taken in; only sending waits.
+    void setLoading(bool loading) override { m_model.setAddingItems(loading); }
+
+private:
+    ShareComposeModel &m_model;
+};
+
+QColor ShareComposeModel::windowBackground() const
+{
+    return m_windowBackground.isValid() ? m_windowBackground
+                                        : SharedItemIntake::windowBackgroundColor();
+}
+
+bool ShareComposeModel::addItems(const ExtensionItem &item)
+{
+    if (!canAddItems() || (item.attachments.isEmpty() && item.contentText.trimmed().isEmpty()))
+        return false;
+    runAddedIntake({item});
+    return true;
+}
+
+QCoro::Task<> ShareComposeModel::runAddedIntake(QList<ExtensionItem> items)
+{
+    const QPointer<ShareComposeModel> self(this);
+    setAddingItems(true);
+    AddedItems sink(*this);
+    // A child of the model: it goes with the model, and stops quietly then.
+    auto *intake = new SharedItemIntake(sink, std::move(items), int(m_files.size()),
+                                        m_temporaryDirectory.path(), windowBackground(), this);
+    co_await intake->loadSharedItems();
+    if (!self)
+        co_return;
+    intake->deleteLater();
+    setAddingItems(false);
+}
+
+void ShareComposeModel::setAddingItems(bool adding)
+{
+    if (assign(m_isAddingItems, adding))
+        updateCanSend();
+}
+
+bool ShareComposeModel::pasteFromClipboard(bool withText)
+{
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+    if (!data || !canAddItems() || !ExtensionContext::mimeDataHoldsItems(*data, withText))
+        return false;
+    try {
+        return addItems(ExtensionContext::itemFromMimeData(*data));
+    } catch (const CommandLineError &error) {
+        setErrorMessage(error.message());
+        return true;
+    }
+}
+
 void ShareComposeModel::setLoading(bool loading)
 {
     if (assign(m_isLoading, loading)) {
@@ -270,8 +372,8 @@ QCoro::Task<> ShareComposeModel::runIntake(QPointer<ShareComposeModel> model,
     if (!model)
         co_return;
     // A child of the model: it goes with the model, and stops quietly then.
-    auto *intake = new SharedItemIntake(*model, context, directory,
-                                        SharedItemIntake::windowBackgroundColor(), model);
+    auto *intake =
+        new SharedItemIntake(*model, context, directory, model->windowBackground(), model);
     co_await intake->loadSharedItems();
     if (model)
         intake->deleteLater();

@@ -43,6 +43,7 @@ class ShareComposeModel : public SessionHolder, public SharedItemIntake::Sink
     Q_PROPERTY(bool isSearching READ isSearching NOTIFY isSearchingChanged)
     Q_PROPERTY(bool signedIn READ signedIn NOTIFY sharedSessionChanged)
     Q_PROPERTY(bool canSend READ canSend NOTIFY canSendChanged)
+    Q_PROPERTY(bool canAddItems READ canAddItems NOTIFY canAddItemsChanged)
     // The same values as plain rows for the sheet's views.
     Q_PROPERTY(QVariantList fileRows READ fileRows NOTIFY fileRowsChanged)
     Q_PROPERTY(QVariantMap destinationRow READ destinationRow NOTIFY destinationChanged)
@@ -106,6 +107,9 @@ public:
     // Signed out because the keyring is locked or unreachable, not because nobody signed in.
     bool keyringUnavailable() const { return m_keyringUnavailable; }
     bool canSend() const;
+    // Whether pasted and dropped items are taken now: not while loading (or taking others),
+    // sending or sent.
+    bool canAddItems() const;
 
     // For the views. A file row: id, filename, detail, symbol, hasPreview, isPreparedImage. A
     // destination row: tovi, id, title, color, name, and for threads updated ("Updated …").
@@ -125,19 +129,28 @@ public:
     }
     const PasskeyStepUp::PromptProvider &promptProvider() const { return m_promptProvider; }
     void setVideoProbe(VideoProbe probe) { m_videoProbe = std::move(probe); }
+    // What transparent parts of shared images are flattened onto: the window colour of the
+    // sheet that shows them (a dark sheet sets its own). Unless set, the application palette's.
+    void setWindowBackground(const QColor &color) { m_windowBackground = color; }
+    QColor windowBackground() const;
 
     // Intake: what the item loader reports.
     void setFiles(const QList<SharedFile> &files) override;
     void insertPreview(const QUuid &fileID, const QImage &preview) override;
     void setHasSharedItems(bool hasSharedItems) override;
-    void setErrorMessage(const QString &message) override
-    {
-        setErrorMessage(std::optional(message));
-    }
+    void setErrorMessage(const QString &message) override;
     void setLoading(bool loading) override;
     // Shared text becomes the message only while the user has typed nothing.
     void adoptSharedText(const QString &text);
     void finishLoading(bool hasSharedItems, const std::optional<QString> &errorMessage);
+
+    // Items pasted or dropped into the sheet, through the same intake as the shared ones, after
+    // them: the same limit of files in all, previews, text into the message while it is empty.
+    // False when none is taken (the sheet cannot add items now, or the item holds nothing).
+    bool addItems(const ExtensionItem &item);
+    // What the clipboard holds, as addItems takes it: files, an image, links; plain text only
+    // when withText (a text field pastes text itself).
+    Q_INVOKABLE bool pasteFromClipboard(bool withText);
 
     // Actions.
     Q_INVOKABLE void send();
@@ -174,12 +187,16 @@ Q_SIGNALS:
     void searchResultsChanged();
     void isSearchingChanged();
     void canSendChanged();
+    void canAddItemsChanged();
     void fileRowsChanged();
     // The share request is over (delivered, or canceled): the sheet closes.
     void requestCompleted();
 
 private:
     QCoro::Task<> loadItems();
+    QCoro::Task<> runAddedIntake(QList<ExtensionItem> items);
+    class AddedItems;
+    void setAddingItems(bool adding);
     static QCoro::Task<> runIntake(QPointer<ShareComposeModel> model,
                                    const ExtensionContext *context, QString directory);
     QCoro::Task<> loadDestinations();
@@ -208,6 +225,7 @@ private:
     VideoProbe m_videoProbe;
     PasskeyStepUp::PromptProvider m_promptProvider;
     ShareTemporaryDirectory m_temporaryDirectory;
+    QColor m_windowBackground;
 
     QString m_message;
     std::optional<QString> m_errorMessage;
@@ -228,6 +246,10 @@ private:
     std::optional<QList<ShareDestinationThread>> m_searchResults;
     bool m_isSearching = false;
     bool m_canSend = false;
+    bool m_canAddItems = false;
+    bool m_isAddingItems = false;
+    // The error line of the intake, which items added later take away again once they succeed.
+    std::optional<QString> m_intakeError;
     bool m_completed = false;
     bool m_keyringUnavailable = false;
 

@@ -44,6 +44,8 @@ void ShareViewController::viewDidLoad(std::unique_ptr<ShareComposeModel> model)
         return;
     }
     m_window->resize(preferredContentSize);
+    // Images are flattened onto the colour of this sheet, which a dark sheet sets itself.
+    m_model->setWindowBackground(m_window->property("windowColor").value<QColor>());
 }
 
 void ShareViewController::show()

@@ -283,6 +283,16 @@ SharedItemIntake::SharedItemIntake(Sink &sink, const ExtensionContext *context,
     , m_background(background)
 {}
 
+SharedItemIntake::SharedItemIntake(Sink &sink, QList<ExtensionItem> items, int alreadyShared,
+                                   QString temporaryDirectory, QColor background, QObject *parent)
+    : QObject(parent)
+    , m_sink(sink)
+    , m_items(std::move(items))
+    , m_alreadyShared(alreadyShared)
+    , m_temporaryDirectory(std::move(temporaryDirectory))
+    , m_background(background)
+{}
+
 QColor SharedItemIntake::windowBackgroundColor()
 {
     return QGuiApplication::palette().color(QPalette::Active, QPalette::Window);
@@ -313,13 +323,14 @@ QCoro::Task<> SharedItemIntake::loadSharedItems()
         co_return;
     }
     // Links and texts count as much as files.
-    if (attachments.size() > maximumAttachments) {
+    if (m_alreadyShared + attachments.size() > maximumAttachments) {
         fail(IntakeText::tooManyFiles());
         co_return;
     }
 
     const QColor background = m_background;
-    const int previewSize = attachments.size() == 1 ? singlePreviewSize : multiplePreviewSize;
+    const int previewSize =
+        m_alreadyShared + attachments.size() == 1 ? singlePreviewSize : multiplePreviewSize;
     const QString temporaryDirectory = m_temporaryDirectory;
     QList<SharedFile> files;
 

@@ -88,6 +88,10 @@ public:
     // is what transparent image areas become.
     SharedItemIntake(Sink &sink, const ExtensionContext *context, QString temporaryDirectory,
                      QColor background, QObject *parent = nullptr);
+    // Items added to a sheet that already holds alreadyShared files (pasted, dropped): they
+    // count against the same limit, and sink.setFiles gets the added files only.
+    SharedItemIntake(Sink &sink, QList<ExtensionItem> items, int alreadyShared,
+                     QString temporaryDirectory, QColor background, QObject *parent = nullptr);
 
     // Runs the intake once and ends with sink.setLoading(false), after either
     // setHasSharedItems(true) or setErrorMessage(…). Stops quietly when the intake is destroyed
@@ -133,6 +137,7 @@ private:
 
     Sink &m_sink;
     QList<ExtensionItem> m_items;
+    int m_alreadyShared = 0;
     QString m_temporaryDirectory;
     QColor m_background;
     bool m_started = false;

@@ -4,9 +4,11 @@
 #include "ItemProvider.h"
 #include "ShareTemporaryDirectory.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
@@ -229,6 +231,54 @@ std::unique_ptr<ExtensionContext> ExtensionContext::fromCommandLine(const QStrin
     }
 
     return std::make_unique<ExtensionContext>(QList<ExtensionItem>{std::move(item)});
+}
+
+ExtensionItem ExtensionContext::itemFromMimeData(const QMimeData &data)
+{
+    ExtensionItem item;
+    if (data.hasUrls()) {
+        for (const QUrl &url : data.urls()) {
+            if (url.isLocalFile())
+                item.attachments.append(ItemProvider::forFile(url.toLocalFile()));
+            else if (url.scheme().compare("data"_L1, Qt::CaseInsensitive) == 0)
+                item.attachments.append(
+                    dataURIProvider(url.toEncoded(), CommandLineError::Kind::Input));
+            else if (url.isValid() && !url.scheme().isEmpty())
+                item.attachments.append(ItemProvider::forURL(url, url.toString()));
+        }
+        if (!item.attachments.isEmpty())
+            return item;
+    }
+    // An image as the application that copied it encoded it; PNG first, as it is lossless.
+    QStringList imageFormats = data.formats().filter(QRegularExpression(u"^image/"_s));
+    if (const auto png = imageFormats.indexOf(u"image/png"_s); png > 0)
+        imageFormats.move(png, 0);
+    for (const QString &format : imageFormats) {
+        QByteArray bytes = data.data(format);
+        if (!bytes.isEmpty() && bytes.size() <= DataURI::maximumBytes) {
+            item.attachments.append(ItemProvider::forDataURI({format, {}, std::move(bytes)}));
+            return item;
+        }
+    }
+    if (data.hasImage()) {
+        const QImage image = qvariant_cast<QImage>(data.imageData());
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        if (!image.isNull() && buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "PNG")) {
+            item.attachments.append(
+                ItemProvider::forDataURI({u"image/png"_s, {}, std::move(bytes)}));
+            return item;
+        }
+    }
+    if (data.hasText() && !data.text().trimmed().isEmpty())
+        item.attachments.append(ItemProvider::forText(data.text()));
+    return item;
+}
+
+bool ExtensionContext::mimeDataHoldsItems(const QMimeData &data, bool withText)
+{
+    return data.hasUrls() || data.hasImage() || !data.formats().filter(u"image/"_s).isEmpty() ||
+           (withText && data.hasText() && !data.text().trimmed().isEmpty());
 }
 
 void ExtensionContext::completeRequest()

@@ -4,6 +4,7 @@
 
 #include <QIODevice>
 #include <QList>
+#include <QMimeData>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -53,6 +54,14 @@ public:
     static std::unique_ptr<ExtensionContext> fromCommandLine(const QStringList &arguments,
                                                              QIODevice *standardInput,
                                                              const QString &workingDirectory);
+
+    // What a paste or a drop holds, as one item: its links (local files as files, data: URIs as
+    // data, others as links), else its image (the encoded bytes of an image/* format when it
+    // offers one), else its text. No attachments when it holds none of these. Throws
+    // CommandLineError for a data: URI that cannot be taken.
+    static ExtensionItem itemFromMimeData(const QMimeData &data);
+    // Whether it holds links or an image, or (withText) text.
+    static bool mimeDataHoldsItems(const QMimeData &data, bool withText);
 
     const QList<ExtensionItem> &inputItems() const { return m_inputItems; }
 

@@ -59,6 +59,15 @@ void ShareDestinationIcon::setSize(qreal size)
     Q_EMIT sizeChanged();
 }
 
+void ShareDestinationIcon::setBackground(const QColor &background)
+{
+    if (m_background == background)
+        return;
+    m_background = background;
+    update();
+    Q_EMIT backgroundChanged();
+}
+
 ShareDestination ShareDestinationIcon::destination() const
 {
     if (m_tovi)
@@ -97,6 +106,9 @@ void ShareDestinationIcon::paint(QPainter *painter)
     const auto *store = m_store.store();
     const ToviAvatar &avatar = store ? store->avatar() : ToviAvatar::classic();
     const QImage image = store ? store->image() : QImage();
-    ShareDestinationIconPainter::paint(*painter, box, destination(),
-                                       ApplicationColorScheme::current(), avatar, image);
+    // Dark on a dark background: lighter than half, the text on it is dark.
+    const auto scheme = !m_background.isValid()           ? ApplicationColorScheme::current()
+                        : m_background.lightnessF() < 0.5 ? ThreadIconColorScheme::Dark
+                                                          : ThreadIconColorScheme::Light;
+    ShareDestinationIconPainter::paint(*painter, box, destination(), scheme, avatar, image);
 }

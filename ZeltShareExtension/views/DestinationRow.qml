@@ -12,7 +12,7 @@ AbstractButton {
     required property string shareNoun
     readonly property var destination: model.destinationRow
 
-    enabled: !model.isSending
+    enabled: !model.isSending && !model.sent
     leftPadding: 14
     rightPadding: 14
     topPadding: 12
@@ -22,12 +22,16 @@ AbstractButton {
     Accessible.role: Accessible.Button
     Accessible.name: qsTr("To %1").arg(destination.name)
     Accessible.description: qsTr("Chooses where to send %1").arg(shareNoun)
+    Accessible.onPressAction: if (enabled) clicked()
+    Keys.onReturnPressed: clicked()
+    Keys.onEnterPressed: clicked()
 
     background: Rectangle {
         radius: 12
         color: SheetColors.fill(row.palette.active.windowText)
-        border.width: row.visualFocus ? 2 : 0
-        border.color: row.palette.highlight
+        border.width: row.visualFocus ? 2 : 1
+        border.color: row.visualFocus ? row.palette.highlight
+                                      : SheetColors.separator(row.palette.active.windowText)
         opacity: row.down ? 0.8 : 1
     }
 
@@ -51,6 +55,7 @@ AbstractButton {
                 tovi: row.destination.tovi
                 threadId: row.destination.tovi ? "" : row.destination.id
                 threadColor: row.destination.tovi ? "" : row.destination.color
+                background: row.palette.window
                 Accessible.ignored: true
             }
         }
@@ -68,13 +73,12 @@ AbstractButton {
         Item {
             implicitWidth: 8
         }
-        BusyIndicator {
+        Spinner {
             objectName: "destinationsLoading"
             visible: !row.model.destinationsLoaded
-            running: visible
             implicitWidth: 16
             implicitHeight: 16
-            Accessible.ignored: true
+            label: qsTr("Loading destinations")
         }
         SymbolIcon {
             name: "chevron.right"

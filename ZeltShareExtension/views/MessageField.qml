@@ -9,13 +9,36 @@ ScrollView {
     required property var model
     readonly property real lineHeight: fontMetrics.lineSpacing
 
-    enabled: !model.isSending
+    enabled: !model.isSending && !model.sent
     implicitHeight: Math.min(Math.max(area.contentHeight, 3 * lineHeight), 8 * lineHeight)
                     + area.topPadding + area.bottomPadding
     // The card stays as it is while disabled; the text and placeholder dim.
     background: Rectangle {
         radius: 12
         color: SheetColors.fill(field.palette.active.windowText)
+        border.width: area.activeFocus ? 2 : 1
+        border.color: area.activeFocus ? field.palette.highlight
+                                       : SheetColors.separator(field.palette.active.windowText)
+    }
+
+    function takeFocus() { area.forceActiveFocus() }
+
+    // A scroll bar only once the message is longer than the field, and none in the
+    // accessibility tree before then.
+    ScrollBar.vertical: ScrollBar {
+        parent: field
+        x: field.width - width
+        y: field.topPadding
+        height: field.availableHeight
+        policy: area.contentHeight + area.topPadding + area.bottomPadding > field.height
+                ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+        visible: policy === ScrollBar.AlwaysOn
+        Accessible.ignored: !visible
+    }
+    ScrollBar.horizontal: ScrollBar {
+        policy: ScrollBar.AlwaysOff
+        visible: false
+        Accessible.ignored: true
     }
 
     FontMetrics {
@@ -36,8 +59,21 @@ ScrollView {
         text: field.model.message
         onTextChanged: if (text !== field.model.message) field.model.message = text
         Accessible.name: qsTr("Message")
+        // Pasted files and images join the share; text is pasted into the field.
+        Keys.onPressed: (event) => {
+            if (event.matches(StandardKey.Paste) && field.model.pasteFromClipboard(false))
+                event.accepted = true
+        }
         // Tab leaves the field; Ctrl+Return is the window's Send.
         KeyNavigation.priority: KeyNavigation.BeforeItem
-        Keys.onTabPressed: (event) => { nextItemInFocusChain().forceActiveFocus(); event.accepted = true }
+        // A focus reason of Tab, so that what it reaches shows its focus.
+        Keys.onTabPressed: (event) => {
+            nextItemInFocusChain().forceActiveFocus(Qt.TabFocusReason)
+            event.accepted = true
+        }
+        Keys.onBacktabPressed: (event) => {
+            nextItemInFocusChain(false).forceActiveFocus(Qt.BacktabFocusReason)
+            event.accepted = true
+        }
     }
 }

@@ -25,6 +25,15 @@ Page {
                                        : !model.signedIn ? "signedOut"
                                        : model.hasSharedItems ? "ready" : "empty"
     readonly property string destinationName: model.destinationRow.name
+    // Typing goes into the message once there is a share to write it for; once only, so that
+    // coming back from the picker keeps the focus where it was.
+    property bool messageFocused: false
+    onSheetStateChanged: {
+        if (sheetState === "ready" && !messageFocused) {
+            messageFocused = true
+            messageField.takeFocus()
+        }
+    }
 
     title: qsTr("Send to Zelt")
 
@@ -51,7 +60,16 @@ Page {
                     anchors.verticalCenter: parent.verticalCenter
                     text: qsTr("Cancel")
                     flat: true
+                    // Over once it is sent: the sheet closes by itself.
+                    enabled: !view.model.sent
                     onClicked: view.model.cancel()
+                    Keys.onReturnPressed: clicked()
+                    Keys.onEnterPressed: clicked()
+                    Accessible.onPressAction: if (enabled) clicked()
+
+                    FocusRing {
+                        control: cancelButton
+                    }
                 }
             }
             Label {
@@ -84,18 +102,21 @@ Page {
                         highlighted: true
                         enabled: view.model.canSend
                         onClicked: view.model.send()
+                        Keys.onReturnPressed: clicked()
+                        Keys.onEnterPressed: clicked()
+                        Accessible.onPressAction: if (enabled) clicked()
+
+                        FocusRing {
+                            control: sendButton
+                        }
                     }
-                    BusyIndicator {
+                    Spinner {
                         objectName: "sendingIndicator"
                         anchors.right: parent.right
                         anchors.rightMargin: 6
                         anchors.verticalCenter: parent.verticalCenter
                         visible: !view.model.sent && view.model.isSending
-                        running: visible
-                        padding: 0
-                        implicitWidth: 22
-                        implicitHeight: 22
-                        Accessible.name: qsTr("Sending")
+                        label: qsTr("Sending")
                     }
                     RowLayout {
                         id: sentLabel
@@ -104,7 +125,8 @@ Page {
                         anchors.verticalCenter: parent.verticalCenter
                         visible: view.model.sent
                         spacing: 6
-                        Accessible.role: Accessible.StaticText
+                        // Announced as it appears.
+                        Accessible.role: Accessible.AlertMessage
                         Accessible.name: sentText.text
 
                         SymbolIcon {
@@ -112,9 +134,11 @@ Page {
                             color: SheetColors.green(view.palette.window)
                             implicitWidth: 18
                             implicitHeight: 18
+                            Accessible.ignored: true
                         }
                         Label {
                             id: sentText
+                            Accessible.ignored: true
                             text: qsTr("Sent")
                             color: SheetColors.green(view.palette.window)
                             font.weight: Font.DemiBold
@@ -136,6 +160,7 @@ Page {
         ScrollBar.vertical: ScrollBar {
             policy: scroll.contentHeight > scroll.height ? ScrollBar.AlwaysOn
                                                           : ScrollBar.AlwaysOff
+            Accessible.ignored: policy === ScrollBar.AlwaysOff
         }
 
         ColumnLayout {
@@ -156,10 +181,12 @@ Page {
                     anchors.centerIn: parent
                     spacing: 4
 
-                    BusyIndicator {
+                    Spinner {
                         anchors.horizontalCenter: parent.horizontalCenter
                         running: loadingState.visible
-                        Accessible.name: loadingLabel.text
+                        implicitWidth: 40
+                        implicitHeight: 40
+                        label: loadingLabel.text
                     }
                     Label {
                         id: loadingLabel
@@ -167,6 +194,7 @@ Page {
                         anchors.horizontalCenter: parent.horizontalCenter
                         text: qsTr("Loading")
                         color: SheetColors.secondary(view.palette.windowText)
+                        Accessible.ignored: true
                     }
                 }
             }
@@ -181,6 +209,7 @@ Page {
             }
 
             MessageField {
+                id: messageField
                 objectName: "messageField"
                 visible: view.sheetState === "ready"
                 model: view.model
@@ -237,19 +266,57 @@ Page {
                 Layout.fillWidth: true
             }
 
-            Label {
-                objectName: "errorText"
-                visible: text.length > 0
-                text: view.model.errorMessage
-                color: SheetColors.red(view.palette.window)
-                font.pointSize: Qt.application.font.pointSize * 0.95
-                wrapMode: Text.Wrap
+            // The line, in an alert of its own: a label cannot be one, it stays a label.
+            Item {
+                visible: errorLabel.text.length > 0
+                implicitHeight: errorLabel.implicitHeight
                 Layout.fillWidth: true
+                // Announced whenever a new line appears.
+                Accessible.role: Accessible.AlertMessage
+                Accessible.name: errorLabel.text
+
+                Label {
+                    id: errorLabel
+                    objectName: "errorText"
+                    width: parent.width
+                    text: view.model.errorMessage
+                    color: SheetColors.red(view.palette.window)
+                    font.pointSize: Qt.application.font.pointSize * 0.95
+                    wrapMode: Text.Wrap
+                    Accessible.ignored: true
+                }
             }
 
             Item {
                 // The bottom padding.
                 Layout.preferredHeight: 4
+            }
+        }
+    }
+
+    // Files, images and links dropped anywhere on the sheet join the share.
+    ShareDropArea {
+        id: dropArea
+        objectName: "dropArea"
+        anchors.fill: parent
+        model: view.model
+
+        Rectangle {
+            objectName: "dropHighlight"
+            anchors.fill: parent
+            anchors.margins: 8
+            visible: dropArea.containsDrag
+            radius: 12
+            color: Qt.rgba(view.palette.highlight.r, view.palette.highlight.g,
+                           view.palette.highlight.b, 0.12)
+            border.color: view.palette.highlight
+            border.width: 2
+
+            Label {
+                anchors.centerIn: parent
+                text: qsTr("Drop to add to the share")
+                font.weight: Font.DemiBold
+                color: view.palette.windowText
             }
         }
     }

@@ -49,19 +49,31 @@ Page {
         model.chooseDestination(row)
         done()
     }
+    // Moves the keyboard to the next row up or down, and back to the search field above the
+    // first row.
     function move(step) {
         let index = current
         for (;;) {
             index += step
-            if (index < 0 || index >= entries.length)
+            if (index < 0) {
+                current = -1
+                searchField.forceActiveFocus(Qt.BacktabFocusReason)
+                return
+            }
+            if (index >= entries.length)
                 return
             if (entries[index].kind === "row") {
                 current = index
                 list.positionViewAtIndex(index, ListView.Contain)
+                const entry = list.itemAtIndex(index)
+                if (entry && entry.item)
+                    entry.item.forceActiveFocus(Qt.TabFocusReason)
                 return
             }
         }
     }
+    // The rows there are, for Return in the search field.
+    readonly property var rows: entries.filter(entry => entry.kind === "row")
     onEntriesChanged: current = -1
     StackView.onActivated: searchField.forceActiveFocus()
 
@@ -89,6 +101,13 @@ Page {
                     flat: true
                     onClicked: picker.done()
                     Accessible.name: qsTr("Back")
+                    Accessible.onPressAction: clicked()
+                    Keys.onReturnPressed: clicked()
+                    Keys.onEnterPressed: clicked()
+
+                    FocusRing {
+                        control: backButton
+                    }
                 }
                 Label {
                     text: picker.title
@@ -110,10 +129,25 @@ Page {
                 focus: true
                 Layout.fillWidth: true
                 Accessible.name: qsTr("Search Threads")
+                // While searching, a spinner at the end of the field, never over the list.
+                rightPadding: searchingIndicator.visible ? searchingIndicator.width + 12
+                                                         : leftPadding
                 Keys.onDownPressed: picker.move(1)
-                Keys.onUpPressed: picker.move(-1)
-                Keys.onReturnPressed: if (picker.current >= 0) picker.choose(picker.entries[picker.current].row)
-                Keys.onEnterPressed: if (picker.current >= 0) picker.choose(picker.entries[picker.current].row)
+                // Return picks the only row there is.
+                Keys.onReturnPressed: if (picker.rows.length === 1) picker.choose(picker.rows[0].row)
+                Keys.onEnterPressed: if (picker.rows.length === 1) picker.choose(picker.rows[0].row)
+
+                Spinner {
+                    id: searchingIndicator
+                    objectName: "searchingIndicator"
+                    anchors.right: parent.right
+                    anchors.rightMargin: 6
+                    anchors.verticalCenter: parent.verticalCenter
+                    visible: picker.model.isSearching
+                    implicitWidth: 18
+                    implicitHeight: 18
+                    label: qsTr("Searching")
+                }
             }
         }
     }
@@ -128,6 +162,10 @@ Page {
         model: picker.entries
         boundsBehavior: Flickable.StopAtBounds
         ScrollBar.vertical: ScrollBar {}
+        Accessible.role: Accessible.List
+        Accessible.name: picker.model.searchResultRows === undefined
+                         || picker.model.searchResultRows === null
+                         ? qsTr("Destinations") : qsTr("Search Results")
 
         delegate: Loader {
             id: entry
@@ -143,17 +181,40 @@ Page {
             Component {
                 id: destinationRow
                 ItemDelegate {
+                    id: pickerRow
                     objectName: "pickerRow"
                     readonly property var row: entry.modelData.row
                     readonly property bool selected: picker.isSelected(row)
-                    highlighted: picker.current === entry.index
+                    highlighted: picker.current === entry.index || visualFocus
                     leftPadding: 16
                     rightPadding: 16
                     topPadding: 8
                     bottomPadding: 8
+                    focusPolicy: Qt.StrongFocus
                     onClicked: picker.choose(row)
+                    onActiveFocusChanged: if (activeFocus) picker.current = entry.index
+                    Keys.onUpPressed: picker.move(-1)
+                    Keys.onDownPressed: picker.move(1)
+                    Keys.onReturnPressed: clicked()
+                    Keys.onEnterPressed: clicked()
+                    Accessible.role: Accessible.ListItem
                     Accessible.name: row.name
                     Accessible.description: subtitle.text
+                    // The destination the share goes to now is the row's own state.
+                    Accessible.selectable: true
+                    Accessible.selected: selected
+                    Accessible.onPressAction: clicked()
+
+                    // The keyboard's row: a faint highlight and a ring, so that the text on it
+                    // keeps its contrast.
+                    background: Rectangle {
+                        color: pickerRow.highlighted ? SheetColors.tint(picker.palette.highlight)
+                             : pickerRow.down ? SheetColors.fill(picker.palette.windowText)
+                             : "transparent"
+                        border.width: pickerRow.highlighted ? 2 : 0
+                        border.color: picker.palette.highlight
+                        radius: 8
+                    }
 
                     contentItem: RowLayout {
                         spacing: 12
@@ -166,6 +227,8 @@ Page {
                                 tovi: row.tovi
                                 threadId: row.tovi ? "" : row.id
                                 threadColor: row.tovi ? "" : row.color
+                                background: picker.palette.window
+                                Accessible.ignored: true
                             }
                         }
                         ColumnLayout {
@@ -175,9 +238,11 @@ Page {
                             Label {
                                 objectName: "rowName"
                                 text: row.name
+                                color: picker.palette.windowText
                                 elide: Label.ElideRight
                                 maximumLineCount: 1
                                 Layout.fillWidth: true
+                                Accessible.ignored: true
                             }
                             Label {
                                 id: subtitle
@@ -189,6 +254,7 @@ Page {
                                 elide: Label.ElideRight
                                 maximumLineCount: 1
                                 Layout.fillWidth: true
+                                Accessible.ignored: true
                             }
                         }
                         Item {
@@ -199,26 +265,36 @@ Page {
                             visible: selected
                             name: "checkmark"
                             bold: true
-                            color: picker.palette.highlight
+                            // On the highlight, in the text's colour: blue on blue would vanish.
+                            color: pickerRow.highlighted ? picker.palette.windowText
+                                                         : picker.palette.highlight
                             implicitWidth: 16
                             implicitHeight: 16
-                            Accessible.role: Accessible.Graphic
-                            Accessible.name: qsTr("Selected")
+                            Accessible.ignored: true
                         }
                     }
                 }
             }
+            // Roles on wrappers: a label keeps the role of a label whatever it is told.
             Component {
                 id: sectionHeader
-                Label {
-                    objectName: "recentThreadsHeader"
-                    text: qsTr("Recent Threads")
-                    font.bold: true
-                    font.pointSize: Qt.application.font.pointSize * 0.85
-                    color: SheetColors.secondary(picker.palette.windowText)
-                    leftPadding: 16
-                    topPadding: 12
-                    bottomPadding: 4
+                Item {
+                    implicitHeight: headerLabel.implicitHeight
+                    Accessible.role: Accessible.Heading
+                    Accessible.name: headerLabel.text
+
+                    Label {
+                        id: headerLabel
+                        objectName: "recentThreadsHeader"
+                        text: qsTr("Recent Threads")
+                        font.bold: true
+                        font.pointSize: Qt.application.font.pointSize * 0.85
+                        color: SheetColors.secondary(picker.palette.windowText)
+                        leftPadding: 16
+                        topPadding: 12
+                        bottomPadding: 4
+                        Accessible.ignored: true
+                    }
                 }
             }
             Component {
@@ -226,50 +302,59 @@ Page {
                 Item {
                     objectName: "recentThreadsLoading"
                     implicitHeight: 44
-                    BusyIndicator {
+                    Spinner {
                         anchors.centerIn: parent
-                        running: true
                         implicitWidth: 24
                         implicitHeight: 24
+                        label: qsTr("Loading recent threads")
                     }
                 }
             }
             Component {
                 id: errorRow
-                Label {
-                    objectName: "destinationsError"
-                    text: picker.model.destinationsError
-                    color: SheetColors.secondary(picker.palette.windowText)
-                    wrapMode: Text.Wrap
-                    leftPadding: 16
-                    rightPadding: 16
-                    topPadding: 8
-                    bottomPadding: 8
+                Item {
+                    implicitHeight: errorLabel.implicitHeight
+                    Accessible.role: Accessible.AlertMessage
+                    Accessible.name: errorLabel.text
+
+                    Label {
+                        id: errorLabel
+                        objectName: "destinationsError"
+                        width: parent.width
+                        text: picker.model.destinationsError
+                        color: SheetColors.secondary(picker.palette.windowText)
+                        wrapMode: Text.Wrap
+                        leftPadding: 16
+                        rightPadding: 16
+                        topPadding: 8
+                        bottomPadding: 8
+                        Accessible.ignored: true
+                    }
                 }
             }
             Component {
                 id: noMatchRow
-                Label {
-                    objectName: "noMatch"
-                    text: qsTr("No threads match “%1”").arg(picker.model.searchQuery)
-                    color: SheetColors.secondary(picker.palette.windowText)
-                    wrapMode: Text.Wrap
-                    leftPadding: 16
-                    rightPadding: 16
-                    topPadding: 8
-                    bottomPadding: 8
+                // Announced as the answer to what was typed.
+                Item {
+                    implicitHeight: noMatchLabel.implicitHeight
+                    Accessible.role: Accessible.AlertMessage
+                    Accessible.name: noMatchLabel.text
+
+                    Label {
+                        id: noMatchLabel
+                        objectName: "noMatch"
+                        width: parent.width
+                        text: qsTr("No threads match “%1”").arg(picker.model.searchQuery)
+                        color: SheetColors.secondary(picker.palette.windowText)
+                        wrapMode: Text.Wrap
+                        leftPadding: 16
+                        rightPadding: 16
+                        topPadding: 8
+                        bottomPadding: 8
+                        Accessible.ignored: true
+                    }
                 }
             }
         }
-    }
-
-    BusyIndicator {
-        objectName: "searchingIndicator"
-        anchors.centerIn: parent
-        readonly property var results: picker.model.searchResultRows
-        visible: picker.model.isSearching && (results === undefined || results === null
-                                              || results.length === 0)
-        running: visible
-        Accessible.name: qsTr("Searching")
     }
 }

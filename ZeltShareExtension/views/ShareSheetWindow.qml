@@ -15,6 +15,8 @@ ApplicationWindow {
     minimumWidth: 400
     minimumHeight: 360
     title: qsTr("Send to Zelt")
+    // The colour the sheet is drawn on, for what is drawn outside Qt Quick (prepared images).
+    readonly property color windowColor: palette.window
 
     // Closing the window cancels the share, as Cancel does.
     onClosing: window.model.cancel()
@@ -46,6 +48,12 @@ ApplicationWindow {
         sequences: ["Ctrl+Return", "Ctrl+Enter"]
         enabled: stack.depth === 1 && !window.presenter.active
         onActivated: if (window.model.canSend) window.model.send()
+    }
+    // Anywhere but in a text field, a paste adds what the clipboard holds to the share.
+    Shortcut {
+        sequences: [StandardKey.Paste]
+        enabled: stack.depth === 1 && !window.presenter.active && window.model.canAddItems
+        onActivated: window.model.pasteFromClipboard(true)
     }
     Shortcut {
         sequence: "Escape"

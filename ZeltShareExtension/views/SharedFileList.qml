@@ -14,14 +14,45 @@ SheetCard {
     implicitHeight: Math.min(248, rows.implicitHeight)
     clip: true
 
+    // Around the card, while the keyboard scrolls it.
+    Rectangle {
+        anchors.fill: parent
+        radius: 12
+        color: "transparent"
+        border.width: 2
+        border.color: list.palette.highlight
+        visible: flick.activeFocus
+        z: 1
+    }
+
     Flickable {
         id: flick
+        objectName: "fileListScroll"
         anchors.fill: parent
         contentHeight: rows.implicitHeight
         boundsBehavior: Flickable.StopAtBounds
         interactive: contentHeight > height
         ScrollBar.vertical: ScrollBar {
             policy: flick.contentHeight > flick.height ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+            Accessible.ignored: policy === ScrollBar.AlwaysOff
+        }
+        // A Tab stop only when there is more to see: the arrows and Page keys scroll it.
+        activeFocusOnTab: interactive
+        Accessible.role: Accessible.List
+        Accessible.name: qsTr("Files")
+        function scrollBy(step) {
+            contentY = Math.max(0, Math.min(contentHeight - height, contentY + step))
+        }
+        Keys.onUpPressed: scrollBy(-56)
+        Keys.onDownPressed: scrollBy(56)
+        Keys.onPressed: (event) => {
+            if (event.key === Qt.Key_PageUp || event.key === Qt.Key_PageDown) {
+                scrollBy(event.key === Qt.Key_PageUp ? -height : height)
+                event.accepted = true
+            } else if (event.key === Qt.Key_Home || event.key === Qt.Key_End) {
+                contentY = event.key === Qt.Key_Home ? 0 : contentHeight - height
+                event.accepted = true
+            }
         }
 
         Column {
@@ -43,7 +74,7 @@ SheetCard {
                         x: 60
                         width: parent.width - 60
                         height: 1
-                        color: SheetColors.fill(list.palette.windowText)
+                        color: SheetColors.separator(list.palette.windowText)
                     }
                     RowLayout {
                         objectName: "fileRow"

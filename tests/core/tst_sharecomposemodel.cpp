@@ -1,6 +1,7 @@
 #include "ScriptedPasskeyPrompt.h"
 #include "ServiceFixture.h"
 #include "ShareComposeModel.h"
+#include "host/ItemProvider.h"
 #include "service/UserDefaults.h"
 
 #include <QCoroTimer>
@@ -10,6 +11,7 @@
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -511,6 +513,113 @@ private Q_SLOTS:
         QVERIFY(first != second);
     }
 
+    // Items pasted or dropped go through the intake after what is there: the same limit in all,
+    // folders refused, text into the message only while it is empty, and a failure leaves the
+    // share as it was.
+    void addedItems_data()
+    {
+        QTest::addColumn<int>("sharedFiles");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QStringList>("added"); // file names; "text:…" for text, "dir:…" a folder
+        QTest::addColumn<int>("files");
+        QTest::addColumn<QString>("finalMessage");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("files after files")
+            << 1 << QString() << QStringList{u"b.txt"_s, u"c.txt"_s} << 3 << QString() << QString();
+        QTest::newRow("up to the limit") << 8 << QString() << QStringList{u"b.txt"_s, u"c.txt"_s}
+                                         << 10 << QString() << QString();
+        QTest::newRow("past the limit") << 9 << QString() << QStringList{u"b.txt"_s, u"c.txt"_s}
+                                        << 9 << QString() << u"Share up to 10 files at a time."_s;
+        QTest::newRow("a folder")
+            << 2 << QString() << QStringList{u"b.txt"_s, u"dir:folder"_s} << 2 << QString()
+            << u"Folders cannot be shared with Zelt. Share the files inside instead."_s;
+        QTest::newRow("text into an empty message")
+            << 1 << QString() << QStringList{u"text:pasted words"_s} << 1 << u"pasted words"_s
+            << QString();
+        QTest::newRow("text kept out of a typed message")
+            << 1 << u"typed"_s << QStringList{u"text:pasted words"_s, u"b.txt"_s} << 2 << u"typed"_s
+            << QString();
+        // Nothing was shared: what is added is the share, and the error line goes.
+        QTest::newRow("into an empty sheet")
+            << 0 << QString() << QStringList{u"b.txt"_s} << 1 << QString() << QString();
+    }
+
+    void addedItems()
+    {
+        QFETCH(int, sharedFiles);
+        QFETCH(QString, message);
+        QFETCH(QStringList, added);
+        QFETCH(int, files);
+        QFETCH(QString, finalMessage);
+        QFETCH(QString, error);
+
+        ServiceFixture fixture;
+        signIn(fixture);
+        fixture.server().setHandler([](const RecordedRequest &) {
+            return ScriptedResponse::json(200, destinations(true, {}));
+        });
+        Items items;
+        for (int i = 0; i < sharedFiles; ++i)
+            items.files.append({u"shared-%1.bin"_s.arg(i), 10});
+        ShareComposeModel model(fixture.holder()->environment(),
+                                sharedFiles ? loader(items)
+                                            : ShareComposeModel::intakeLoader(nullptr));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isLoading() && model.destinationsLoaded(), slow);
+        QCOMPARE(model.hasSharedItems(), sharedFiles > 0);
+        model.setMessage(message);
+
+        QTemporaryDir sources;
+        ExtensionItem item;
+        for (const QString &name : added) {
+            if (name.startsWith(u"text:"_s)) {
+                item.attachments.append(ItemProvider::forText(name.mid(5)));
+            } else if (name.startsWith(u"dir:"_s)) {
+                QVERIFY(QDir(sources.path()).mkdir(name.mid(4)));
+                item.attachments.append(ItemProvider::forFile(sources.filePath(name.mid(4))));
+            } else {
+                QFile file(sources.filePath(name));
+                QVERIFY(file.open(QIODevice::WriteOnly));
+                file.write("added\n");
+                file.close();
+                item.attachments.append(ItemProvider::forFile(file.fileName()));
+            }
+        }
+        QVERIFY(model.addItems(item));
+        QTRY_VERIFY_WITH_TIMEOUT(model.canAddItems(), slow);
+
+        QCOMPARE(model.fileCount(), files);
+        QCOMPARE(model.message(), finalMessage);
+        QCOMPARE(model.errorMessageText(), error);
+        QVERIFY(model.hasSharedItems() || sharedFiles == 0);
+        QCOMPARE(model.canSend(), model.hasSharedItems());
+        for (int i = 0; i < qMin(sharedFiles, files); ++i)
+            QCOMPARE(model.files().at(i).filename, u"shared-%1.bin"_s.arg(i));
+        for (const auto &file : model.files())
+            QVERIFY2(file.fileURL.toLocalFile().startsWith(model.temporaryDirectory()),
+                     qPrintable(file.fileURL.toLocalFile()));
+    }
+
+    // Nothing is added while sending, or once sent.
+    void noItemsAddedWhileSending()
+    {
+        ServiceFixture fixture;
+        signIn(fixture);
+        fixture.server().enqueue(ScriptedResponse::json(200, destinations(true, {})));
+        // The answer to the share comes slowly, so that the test sees it sending.
+        auto answer = ScriptedResponse::json(200, R"({"ok":true})");
+        answer.trickle = std::chrono::milliseconds(100);
+        fixture.server().enqueue(answer);
+        ShareComposeModel model(fixture.holder()->environment(), loader({{}, false, u"text"_s}));
+        QTRY_VERIFY_WITH_TIMEOUT(model.canSend(), slow);
+        model.send();
+        QVERIFY(model.isSending());
+        QVERIFY(!model.canAddItems());
+        QVERIFY(!model.addItems({{}, {ItemProvider::forText(u"more"_s)}}));
+        QTRY_VERIFY_WITH_TIMEOUT(model.sent(), slow);
+        QVERIFY(!model.addItems({{}, {ItemProvider::forText(u"more"_s)}}));
+        QCOMPARE(model.message(), u"text"_s);
+    }
+
     void cancelCompletesAtOnce()
     {
         ServiceFixture fixture;
@@ -540,5 +649,5 @@ private:
     }
 };
 
-QTEST_GUILESS_MAIN(TestShareComposeModel)
+QTEST_MAIN(TestShareComposeModel)
 #include "tst_sharecomposemodel.moc"

@@ -459,6 +459,90 @@ private Q_SLOTS:
         QCOMPARE(share.temporaryDirectories(), QStringList());
     }
 
+    // A share by keyboard and screen reader alone: the sheet read through AT-SPI on a private
+    // session bus with its accessibility bus, under Xvfb; tests/accessibility has the steps.
+    void accessibleShareByKeyboard()
+    {
+        const auto xvfb = QStandardPaths::findExecutable(u"Xvfb"_s);
+        const auto xdotool = QStandardPaths::findExecutable(u"xdotool"_s);
+        const QString launcher = u"/usr/libexec/at-spi-bus-launcher"_s;
+        const QString python = u"/usr/bin/python3"_s;
+        QProcess probe;
+        probe.start(python, {u"-c"_s, u"import pyatspi"_s});
+        if (xvfb.isEmpty() || xdotool.isEmpty() || !QFileInfo::exists(launcher) ||
+            !probe.waitForFinished(slow) || probe.exitCode() != 0)
+            QSKIP("needs Xvfb, xdotool, at-spi2-core and python3-pyatspi (scripts/install-deps "
+                  "installs them)");
+
+        QProcess server;
+        server.start(xvfb, {u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s, u"1024x768x24"_s,
+                            u"-nolisten"_s, u"tcp"_s, u"-noreset"_s});
+        QVERIFY(server.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine(), slow);
+        const QString display = u":"_s + QString::fromLatin1(server.readLine().trimmed());
+        PrivateBus bus(false);
+        QVERIFY(bus.isReady());
+        // The accessibility bus, which the sheet finds through the session bus.
+        QProcessEnvironment desktop = QProcessEnvironment::systemEnvironment();
+        desktop.insert(u"DISPLAY"_s, display);
+        desktop.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, bus.address());
+        desktop.remove(u"WAYLAND_DISPLAY"_s);
+        QProcess accessibility;
+        accessibility.setProcessEnvironment(desktop);
+        accessibility.start(launcher, {u"--launch-immediately"_s});
+        QVERIFY(accessibility.waitForStarted());
+        const auto stop = qScopeGuard([&] {
+            for (auto *process : {&accessibility, &server}) {
+                process->terminate();
+                process->waitForFinished();
+            }
+        });
+
+        DevServiceFixture service;
+        InstalledShare share(service);
+        auto &environment = share.environment();
+        environment.insert(u"DISPLAY"_s, display);
+        environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+        environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, bus.address());
+        environment.insert(u"QT_LINUX_ACCESSIBILITY_ALWAYS_ON"_s, u"1"_s);
+        // As in the window test: Qt Quick's own cycles at exit.
+        environment.insert(u"ASAN_OPTIONS"_s,
+                           environment.value(u"ASAN_OPTIONS"_s) + u":detect_leaks=0"_s);
+        const auto notes = share.writeFile(u"notes.txt"_s, "meeting notes\n");
+        QVERIFY(!notes.isEmpty());
+
+        QProcess sheet;
+        share.start(sheet, {notes});
+        QVERIFY(sheet.waitForStarted());
+        const auto stopSheet = qScopeGuard([&sheet] {
+            if (sheet.state() != QProcess::NotRunning) {
+                sheet.kill();
+                sheet.waitForFinished();
+            }
+        });
+
+        // The first of the service's recent threads.
+        const QString thread = u"Release checklist for 0.4"_s;
+        const QString message = u"Notes from the meeting, by keyboard"_s;
+        QProcess reader;
+        reader.setProcessEnvironment(desktop);
+        reader.setProcessChannelMode(QProcess::MergedChannels);
+        reader.start(python,
+                     {QFINDTESTDATA("../accessibility/share-by-keyboard.py"), thread, message});
+        QVERIFY(reader.waitForFinished(4 * slow));
+        const auto steps = QString::fromUtf8(reader.readAll());
+        QVERIFY2(reader.exitCode() == 0, qPrintable(steps));
+
+        QVERIFY(sheet.waitForFinished(slow));
+        QCOMPARE(sheet.exitCode(), 0);
+        const auto stored = share.storedShare();
+        QCOMPARE(stored.value("message"_L1).toString(), message);
+        QCOMPARE(stored.value("files"_L1).toArray().size(), 1);
+        QVERIFY2(
+            QJsonDocument(stored.value("destination"_L1).toObject()).toJson().contains("thread"),
+            QJsonDocument(stored).toJson().constData());
+    }
+
     // The whole sheet in a real window: two files, a thread found through the picker's search,
     // Ctrl+Return, and the process ends once the service has the share.
     void windowSharesThroughThePicker()

@@ -5,6 +5,8 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QImage>
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -346,6 +348,68 @@ private Q_SLOTS:
             QVERIFY2(failure.message().startsWith(u"data:;base64,AAAA"_s) &&
                          failure.message().contains(u"save it as a file"_s),
                      qPrintable(failure.message()));
+        }
+    }
+
+    // A paste or a drop: links (files among them), else an image as encoded, else text.
+    void mimeData_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QStringList>("attachments");
+        QTest::newRow("files and links")
+            << u"urls"_s
+            << QStringList{u"-|x-zelt/url,text/plain"_s, u"notes.txt|text/plain,x-zelt/file-url"_s,
+                           u"cat photo.png|image/png"_s};
+        QTest::newRow("encoded image") << u"png"_s << QStringList{u"image.png|image/png"_s};
+        QTest::newRow("image only as pixels")
+            << u"pixels"_s << QStringList{u"image.png|image/png"_s};
+        QTest::newRow("text") << u"text"_s << QStringList{u"-|text/plain"_s};
+        QTest::newRow("blank text") << u"blank"_s << QStringList();
+    }
+
+    void mimeData()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QStringList, attachments);
+        QMimeData data;
+        QImage pixels(4, 3, QImage::Format_ARGB32);
+        pixels.fill(Qt::red);
+        if (kind == u"urls"_s) {
+            const QByteArray list =
+                QByteArray(uriList).replace("%1", QFile::encodeName(m_files.path()));
+            QList<QUrl> urls;
+            for (const QByteArray &line : list.split('\n')) {
+                if (!line.trimmed().isEmpty() && !line.startsWith('#'))
+                    urls.append(QUrl::fromEncoded(line.trimmed()));
+            }
+            data.setUrls(urls);
+            // Browsers give the links as text too; the links win.
+            data.setText(u"ignored"_s);
+        } else if (kind == u"png"_s) {
+            QByteArray png;
+            QBuffer buffer(&png);
+            buffer.open(QIODevice::WriteOnly);
+            pixels.save(&buffer, "PNG");
+            data.setData(u"image/png"_s, png);
+            data.setText(u"a caption"_s);
+        } else if (kind == u"pixels"_s) {
+            data.setImageData(pixels);
+        } else {
+            data.setText(kind == u"text"_s ? u"pasted words"_s : u"  \n"_s);
+        }
+        QCOMPARE(ExtensionContext::mimeDataHoldsItems(data, true), !attachments.isEmpty());
+        QCOMPARE(ExtensionContext::mimeDataHoldsItems(data, false),
+                 kind != u"text"_s && kind != u"blank"_s);
+
+        const ExtensionItem item = ExtensionContext::itemFromMimeData(data);
+        QStringList described;
+        for (const auto &attachment : item.attachments)
+            described.append(describe(*attachment));
+        QCOMPARE(described, attachments);
+        if (kind == u"pixels"_s) {
+            const auto bytes = TaskResult<ItemData>::wait(
+                item.attachments.first()->loadDataRepresentation(ContentType::image()));
+            QCOMPARE(QImage::fromData(bytes.value->bytes).size(), QSize(4, 3));
         }
     }
 

@@ -5,14 +5,17 @@
 #include "service/UserDefaults.h"
 
 #include <QAccessible>
+#include <QClipboard>
 #include <QCoroTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QMimeData>
 #include <QPainter>
 #include <QQuickItem>
 #include <QQuickStyle>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QtQml/qqmlextensionplugin.h>
 
@@ -154,6 +157,8 @@ struct Sheet
         fixture.server().setHandler([answer](const RecordedRequest &request) {
             if (request.target.contains("q=none"))
                 return ScriptedResponse::json(200, destinations(true, 0));
+            if (request.target.contains("q=one"))
+                return ScriptedResponse::json(200, destinations(true, 1));
             return ScriptedResponse::json(200, answer);
         });
         // Nothing shared: the intake of a request without items.
@@ -491,6 +496,65 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(sheet.model->temporaryDirectory()));
     }
 
+    // A share by keyboard alone: the message field has the focus at once, Tab shows where it
+    // is on every stop, Return presses the focused control, and the picker's rows are reached
+    // with the arrows.
+    void keyboardOnly()
+    {
+        Sheet sheet({{u"a.pdf"_s, u"application/pdf"_s}});
+        QTRY_VERIFY_WITH_TIMEOUT(sheet.settled(), slow);
+        auto *window = sheet.controller.window();
+        auto *area = sheet.item(u"messageArea"_s);
+        QTRY_VERIFY(area->hasActiveFocus());
+        typeText(window, "hi");
+        QCOMPARE(sheet.model->message(), u"hi"_s);
+
+        const auto ringShown = [&](const QString &name) {
+            auto *control = sheet.item(name);
+            return control && control->hasActiveFocus() && shown(find(control, u"focusRing"_s));
+        };
+        QTest::keyClick(window, Qt::Key_Tab);
+        QTRY_VERIFY(ringShown(u"cancelButton"_s));
+        QTest::keyClick(window, Qt::Key_Tab);
+        QTRY_VERIFY(ringShown(u"sendButton"_s));
+        QTest::keyClick(window, Qt::Key_Tab);
+        auto *destination = sheet.item(u"destinationRow"_s);
+        QTRY_VERIFY(destination->hasActiveFocus());
+        QVERIFY(destination->property("visualFocus").toBool());
+
+        QTest::keyClick(window, Qt::Key_Return);
+        QTRY_VERIFY(sheet.showsPicker(true));
+        QTRY_VERIFY(sheet.item(u"searchField"_s)->hasActiveFocus());
+        QTest::keyClick(window, Qt::Key_Down);
+        const auto rows = findAll(sheet.item(u"destinationList"_s), u"pickerRow"_s);
+        QCOMPARE(rows.size(), 3);
+        QTRY_VERIFY(rows[0]->hasActiveFocus());
+        QVERIFY(rows[0]->property("highlighted").toBool());
+        QTest::keyClick(window, Qt::Key_Down);
+        QTRY_VERIFY(rows[1]->hasActiveFocus());
+        QVERIFY(!rows[0]->property("highlighted").toBool());
+        QTest::keyClick(window, Qt::Key_Return);
+        QTRY_VERIFY(sheet.showsPicker(false));
+        QCOMPARE(sheet.model->destinationRow().value(u"id"_s).toString(), u"t1"_s);
+
+        // Return in the search field picks the only thread found.
+        QMetaObject::invokeMethod(sheet.item(u"destinationRow"_s), "clicked");
+        QTRY_VERIFY(sheet.showsPicker(true));
+        QTRY_VERIFY(sheet.item(u"searchField"_s)->hasActiveFocus());
+        typeText(window, "one");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            sheet.model->searchResultRows().isValid() && !sheet.model->isSearching(), slow);
+        QTest::keyClick(window, Qt::Key_Return);
+        QTRY_VERIFY(sheet.showsPicker(false));
+        QCOMPARE(sheet.model->destinationRow().value(u"id"_s).toString(), u"t1"_s);
+
+        // Return on Send sends.
+        auto *send = sheet.item(u"sendButton"_s);
+        send->forceActiveFocus(Qt::TabFocusReason);
+        QTest::keyClick(window, Qt::Key_Return);
+        QVERIFY(sheet.model->isSending());
+    }
+
     void controlReturnSends()
     {
         Sheet sheet({{u"a.pdf"_s, u"application/pdf"_s}});
@@ -552,6 +616,70 @@ private Q_SLOTS:
             QVERIFY(provider() != nullptr);
         }
         QVERIFY(provider() == nullptr);
+    }
+
+    // Files dropped on the sheet and a pasted image join the share; text pasted into the
+    // message field stays text there. Nothing is taken while sending.
+    void pasteAndDrop()
+    {
+        Sheet sheet({{u"a.pdf"_s, u"application/pdf"_s}});
+        QTRY_VERIFY_WITH_TIMEOUT(sheet.settled(), slow);
+        auto *window = sheet.controller.window();
+        QTemporaryDir sources;
+        QFile notes(sources.filePath(u"notes.txt"_s));
+        QVERIFY(notes.open(QIODevice::WriteOnly));
+        notes.write("meeting notes\n");
+        notes.close();
+        QImage picture(64, 48, QImage::Format_RGB32);
+        picture.fill(QColor(0x35, 0x84, 0xe4));
+        QVERIFY(picture.save(sources.filePath(u"picture.png"_s)));
+
+        QMimeData dragged;
+        dragged.setUrls({QUrl::fromLocalFile(notes.fileName()),
+                         QUrl::fromLocalFile(sources.filePath(u"picture.png"_s))});
+        const QPointF centre(window->width() / 2.0, window->height() / 2.0);
+        QDragEnterEvent enter(centre.toPoint(), Qt::CopyAction | Qt::MoveAction, &dragged,
+                              Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window, &enter);
+        QVERIFY(enter.isAccepted());
+        // Never a move: the file manager would delete what it moved.
+        QCOMPARE(enter.dropAction(), Qt::CopyAction);
+        QTRY_VERIFY(shown(sheet.item(u"dropHighlight"_s)));
+        sheet.screenshot(u"drop-highlight"_s);
+        QDropEvent drop(centre, Qt::CopyAction | Qt::MoveAction, &dragged, Qt::LeftButton,
+                        Qt::NoModifier);
+        QCoreApplication::sendEvent(window, &drop);
+        QCOMPARE(drop.dropAction(), Qt::CopyAction);
+        QVERIFY(!shown(sheet.item(u"dropHighlight"_s)));
+        QTRY_COMPARE_WITH_TIMEOUT(sheet.model->fileCount(), 3, slow);
+        QStringList names;
+        for (const auto &file : sheet.model->files())
+            names.append(file.filename);
+        QCOMPARE(names, (QStringList{u"a.pdf"_s, u"notes.txt"_s, u"picture.jpg"_s}));
+        QVERIFY(QFileInfo::exists(notes.fileName()));
+
+        // In the message field, an image on the clipboard joins the share, text is typed.
+        auto *area = sheet.item(u"messageArea"_s);
+        area->forceActiveFocus();
+        QGuiApplication::clipboard()->setImage(picture);
+        QTest::keyClick(window, Qt::Key_V, Qt::ControlModifier);
+        QTRY_COMPARE_WITH_TIMEOUT(sheet.model->fileCount(), 4, slow);
+        QCOMPARE(area->property("text").toString(), QString());
+        QGuiApplication::clipboard()->setText(u"pasted words"_s);
+        QTest::keyClick(window, Qt::Key_V, Qt::ControlModifier);
+        QTRY_COMPARE(sheet.model->message(), u"pasted words"_s);
+        QCOMPARE(sheet.model->fileCount(), 4);
+
+        sheet.model->setIsSending(true);
+        QDragEnterEvent refused(centre.toPoint(), Qt::CopyAction, &dragged, Qt::LeftButton,
+                                Qt::NoModifier);
+        QCoreApplication::sendEvent(window, &refused);
+        QVERIFY(!shown(sheet.item(u"dropHighlight"_s)));
+        QGuiApplication::clipboard()->setImage(picture);
+        QTest::keyClick(window, Qt::Key_V, Qt::ControlModifier);
+        QTest::qWait(200);
+        QCOMPARE(sheet.model->fileCount(), 4);
+        sheet.model->setIsSending(false);
     }
 
     // Nothing shared: the sheet says so and offers nothing to send.
