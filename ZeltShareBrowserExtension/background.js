@@ -23,7 +23,7 @@ api.contextMenus.onClicked.addListener((info, tab) => {
   switch (info.menuItemId) {
     case "page":
     case "selection":
-      return sendPage(tab, info.frameId);
+      return sendPage(tab, info.frameId, info.selectionText);
     case "link":
       return sendLink(tab, info.linkUrl);
     case "image":

@@ -112,14 +112,20 @@ async function deliver(tab, message) {
 }
 
 // The page record: the top frame's address and title, the selection of the frame it was made in.
-// Where no script may run (the browser's own pages), the tab's address and title.
-export async function sendPage(tab, frameId = 0) {
-  let page;
+// Where no script may run (the browser's own pages, a frame of another site), what the browser
+// tells: the tab's address and title, the selection's text as the context menu had it (without
+// its line breaks).
+export async function sendPage(tab, frameId = 0, selectionText = "") {
+  let page = { url: tab.url ?? "", title: tab.title ?? "", selection: selectionText ?? "" };
   try {
-    page = await inPage(tab, 0, readPage);
-    if (frameId) page.selection = await inPage(tab, frameId, readSelection);
-  } catch {
-    page = { url: tab.url ?? "", title: tab.title ?? "", selection: "" };
+    page = (await inPage(tab, 0, readPage)) ?? page;
+  } catch {}
+  if (frameId) {
+    try {
+      page.selection = await inPage(tab, frameId, readSelection);
+    } catch {
+      page.selection = selectionText ?? "";
+    }
   }
   return deliver(tab, { kind: "page", url: page.url, title: page.title, selection: page.selection });
 }
