@@ -3,9 +3,11 @@
 #include "EnvironmentProxyFactory.h"
 #include "ServiceError.h"
 
+#include <QAuthenticator>
 #include <QCoroNetworkReply>
 #include <QFile>
 #include <QNetworkAccessManager>
+#include <QNetworkProxy>
 
 #include <cstring>
 #include <memory>
@@ -188,6 +190,29 @@ QNetworkAccessManager *newManager()
     return manager;
 }
 
+// Qt 6.4 reports a proxy that refused the credentials of its URL (a second 407 on the CONNECT)
+// not as a refusal but as a failed exchange with the proxy ("Error communicating with HTTP
+// proxy", an unknown network error), without asking for other credentials first.
+bool proxyRefusedCredentials(QNetworkAccessManager &manager, const QUrl &url,
+                             QNetworkReply::NetworkError error, bool proxyAsked)
+{
+    const bool proxyError = (error >= QNetworkReply::ProxyConnectionRefusedError &&
+                             error <= QNetworkReply::UnknownProxyError) ||
+                            error == QNetworkReply::UnknownNetworkError;
+    if (!proxyError)
+        return false;
+    if (proxyAsked)
+        return true;
+    if (error == QNetworkReply::UnknownNetworkError || error == QNetworkReply::UnknownProxyError) {
+        auto *factory = manager.proxyFactory();
+        const auto proxies =
+            factory ? factory->queryProxy(QNetworkProxyQuery(url)) : QList<QNetworkProxy>();
+        return !proxies.isEmpty() && proxies.first().type() == QNetworkProxy::HttpProxy &&
+               !proxies.first().user().isEmpty();
+    }
+    return false;
+}
+
 } // namespace
 
 QNetworkAccessManager *HttpTransfer::makeManager()
@@ -296,6 +321,14 @@ QCoro::Task<HttpResponse> HttpTransfer::run(Request request)
                                      progress(sent);
                              }));
     }
+    // Qt asks for proxy credentials when the proxy refused the ones of the proxy's URL (or
+    // there were none); nothing gives others, and the transfer then fails with a proxy error.
+    bool proxyWantedCredentials = false;
+    objects.connections.append(
+        QObject::connect(manager, &QNetworkAccessManager::proxyAuthenticationRequired, raw,
+                         [&proxyWantedCredentials](const QNetworkProxy &, QAuthenticator *) {
+                             proxyWantedCredentials = true;
+                         }));
     if (request.abort) {
         objects.connections.append(QObject::connect(request.abort.data(), &RequestAbort::aborted,
                                                     raw, [raw, &abortedByCaller] {
@@ -324,8 +357,10 @@ QCoro::Task<HttpResponse> HttpTransfer::run(Request request)
         throw canceled();
     if (error == QNetworkReply::OperationCanceledError && !abortedByCaller)
         throw TransportError(QNetworkReply::TimeoutError, ServiceText::timedOut());
-    if (error == QNetworkReply::ProxyAuthenticationRequiredError)
-        throw TransportError(error, ServiceText::proxyNeedsCredentials());
+    if (error == QNetworkReply::ProxyAuthenticationRequiredError ||
+        proxyRefusedCredentials(*manager, request.request.url(), error, proxyWantedCredentials))
+        throw TransportError(QNetworkReply::ProxyAuthenticationRequiredError,
+                             ServiceText::proxyNeedsCredentials());
     // Qt rewinds the body on a 307 or 308 even when the redirect is not followed, and on a
     // connection that broke under the request; the body refuses. With a status, the answer
     // stands; without one, the connection broke.
