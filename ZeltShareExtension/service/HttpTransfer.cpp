@@ -4,6 +4,7 @@
 #include "ServiceError.h"
 
 #include <QAuthenticator>
+#include <QCoreApplication>
 #include <QCoroNetworkReply>
 #include <QFile>
 #include <QNetworkAccessManager>
@@ -366,7 +367,7 @@ QCoro::Task<HttpResponse> HttpTransfer::run(Request request)
     // stands; without one, the connection broke.
     if (error == QNetworkReply::ContentReSendError && !status.isValid())
         throw TransportError(QNetworkReply::RemoteHostClosedError,
-                             QNetworkReply::tr("Connection closed"));
+                             QCoreApplication::translate("QHttp", "Connection closed"));
     if (isTransportFailure(error) || (error != QNetworkReply::NoError && !status.isValid()))
         throw TransportError(error, raw->errorString());
 
