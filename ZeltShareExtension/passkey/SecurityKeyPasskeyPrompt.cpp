@@ -23,12 +23,6 @@ QString text(const char *source)
     return QCoreApplication::translate("SecurityKeyPasskeyPrompt", source);
 }
 
-struct DeviceList
-{
-    fido_dev_info_t *list = fido_dev_info_new(16);
-    ~DeviceList() { fido_dev_info_free(&list, 16); }
-};
-
 // An open device and the assertion it is asked for. Shared with the worker thread that waits
 // for the touch, so that a cancel from the main thread always finds both alive.
 struct Session
@@ -46,14 +40,9 @@ struct Session
     }
 };
 
-// The path of the first security key plugged in, or empty.
-QByteArray firstDevicePath()
+QString pinBlockedMessage()
 {
-    DeviceList devices;
-    size_t found = 0;
-    if (!devices.list || fido_dev_info_manifest(devices.list, 16, &found) != FIDO_OK || found == 0)
-        return {};
-    return QByteArray(fido_dev_info_path(fido_dev_info_ptr(devices.list, 0)));
+    return text("The security key's PIN is blocked.");
 }
 
 QByteArray bytes(const unsigned char *data, size_t length)
@@ -64,8 +53,10 @@ QByteArray bytes(const unsigned char *data, size_t length)
 
 } // namespace
 
-SecurityKeyPasskeyPrompt::SecurityKeyPasskeyPrompt(SecurityKeyPresenter *presenter)
+SecurityKeyPasskeyPrompt::SecurityKeyPasskeyPrompt(
+    SecurityKeyPresenter *presenter, std::shared_ptr<const SecurityKeyDevices> devices)
     : m_presenter(presenter)
+    , m_devices(std::move(devices))
 {
     fido_init(0);
 }
@@ -114,16 +105,18 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
             presenter->close();
     });
 
-    // Wait for a key to be plugged in.
+    // Wait for a key to be plugged in; with several, the first one found is used.
+    const auto devices = m_devices;
     presenter->show(SecurityKeyPresenter::Step::InsertKey);
-    QByteArray path = firstDevicePath();
+    QByteArray path = devices->paths().value(0);
     while (path.isEmpty()) {
         co_await QCoro::sleepFor(500ms);
         if (canceled || !presenter)
             throw CeremonyError(CeremonyError::Kind::canceled);
-        path = firstDevicePath();
+        path = devices->paths().value(0);
     }
-    if (fido_dev_open(session->device, path.constData()) != FIDO_OK)
+    if (!devices->prepare(session->device, path) ||
+        fido_dev_open(session->device, path.constData()) != FIDO_OK)
         throw ShareError(text("The security key could not be opened."));
     session->open = true;
 
@@ -157,17 +150,22 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
             if (!hasPin)
                 throw ShareError(text("This security key has no PIN to verify you with."));
             int retries = -1;
-            fido_dev_get_retry_count(session->device, &retries);
+            if (fido_dev_get_retry_count(session->device, &retries) != FIDO_OK)
+                retries = -1;
+            // A blocked PIN is refused whatever the user types: no use asking for one.
+            if (retries == 0)
+                throw ShareError(pinBlockedMessage());
             const auto typed = co_await presenter->requestPin(retries, wrongPin);
             if (!typed || canceled || !presenter)
                 throw CeremonyError(CeremonyError::Kind::canceled);
             pin = typed->toUtf8();
         }
         presenter->show(SecurityKeyPresenter::Step::TouchKey);
-        const char *pinText = pin ? pin->constData() : nullptr;
+        // The worker keeps its own copy of the PIN and the session: it may outlive this frame.
         // A named future: temporaries inside a co_await expression are not safe with GCC 12.
-        auto waiting = QtConcurrent::run([session, pinText] {
-            return fido_dev_get_assert(session->device, session->assertion, pinText);
+        auto waiting = QtConcurrent::run([session, pin] {
+            return fido_dev_get_assert(session->device, session->assertion,
+                                       pin ? pin->constData() : nullptr);
         });
         const int status = co_await waiting;
         if (canceled || status == FIDO_ERR_KEEPALIVE_CANCEL)
@@ -178,6 +176,11 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
         }
         if (status == FIDO_ERR_NO_CREDENTIALS)
             throw ShareError(text("This security key is not registered with Zelt."));
+        if (status == FIDO_ERR_PIN_BLOCKED)
+            throw ShareError(pinBlockedMessage());
+        if (status == FIDO_ERR_PIN_AUTH_BLOCKED)
+            throw ShareError(
+                text("The security key refused too many PINs. Remove it and insert it again."));
         if (status != FIDO_OK || fido_assert_count(session->assertion) < 1)
             throw ShareError(
                 text("The security key failed: %1").arg(QString::fromUtf8(fido_strerr(status))));
