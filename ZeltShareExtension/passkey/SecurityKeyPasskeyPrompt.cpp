@@ -7,12 +7,14 @@
 #include <QCoroFuture>
 #include <QCoroSignal>
 #include <QCoroTimer>
+#include <QPromise>
 #include <QScopeGuard>
-#include <QtConcurrent>
 
 #include <atomic>
 #include <fido.h>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -37,6 +39,27 @@ struct Session
             fido_dev_close(device);
         fido_dev_free(&device);
         fido_assert_free(&assertion);
+    }
+};
+
+// The status of one fido_dev_get_assert, settled once: by the thread that waits for the key, or
+// by Cancel, which does not wait for a key that may never answer.
+struct AssertionOutcome
+{
+    std::mutex mutex;
+    bool settled = false;
+    QPromise<int> promise;
+
+    AssertionOutcome() { promise.start(); }
+
+    void settle(int status)
+    {
+        const std::lock_guard lock(mutex);
+        if (settled)
+            return;
+        settled = true;
+        promise.addResult(status);
+        promise.finish();
     }
 };
 
@@ -92,13 +115,17 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
     QPointer<SecurityKeyPresenter> presenter = m_presenter;
     bool canceled = false;
     auto session = std::make_shared<Session>();
+    std::shared_ptr<AssertionOutcome> outcome;
     // The connection reaches into this frame: it is cut before the frame ends, whichever way.
-    const auto cancelConnection = QObject::connect(
-        presenter, &SecurityKeyPresenter::cancelRequested, presenter, [&canceled, session] {
-            canceled = true;
-            if (session->open)
-                fido_dev_cancel(session->device);
-        });
+    const auto cancelConnection =
+        QObject::connect(presenter, &SecurityKeyPresenter::cancelRequested, presenter,
+                         [&canceled, &outcome, session] {
+                             canceled = true;
+                             if (session->open)
+                                 fido_dev_cancel(session->device);
+                             if (outcome)
+                                 outcome->settle(FIDO_ERR_KEEPALIVE_CANCEL);
+                         });
     const auto finish = qScopeGuard([presenter, cancelConnection] {
         QObject::disconnect(cancelConnection);
         if (presenter)
@@ -161,12 +188,16 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
             pin = typed->toUtf8();
         }
         presenter->show(SecurityKeyPresenter::Step::TouchKey);
-        // The worker keeps its own copy of the PIN and the session: it may outlive this frame.
+        // The wait for the touch runs on a thread of its own that keeps the session and a copy
+        // of the PIN. A key that ignores the cancel (or never answers at all) keeps that thread
+        // until it answers or is pulled out; the ceremony and the process do not wait for it.
+        outcome = std::make_shared<AssertionOutcome>();
         // A named future: temporaries inside a co_await expression are not safe with GCC 12.
-        auto waiting = QtConcurrent::run([session, pin] {
-            return fido_dev_get_assert(session->device, session->assertion,
-                                       pin ? pin->constData() : nullptr);
-        });
+        auto waiting = outcome->promise.future();
+        std::thread([session, pin, outcome] {
+            outcome->settle(fido_dev_get_assert(session->device, session->assertion,
+                                                pin ? pin->constData() : nullptr));
+        }).detach();
         const int status = co_await waiting;
         if (canceled || status == FIDO_ERR_KEEPALIVE_CANCEL)
             throw CeremonyError(CeremonyError::Kind::canceled);

@@ -562,6 +562,10 @@ QByteArray SoftwareCtapDevice::getAssertion(const QCborMap &request, quint32 cha
     if (!allowed)
         return status(NoCredentials);
 
+    if (m_settings.answer == Answer::Silent) {
+        notify = m_touchRequested;
+        return {};
+    }
     const QByteArray reply =
         assertionResponse(clientDataHash.toByteArray(), userPresence, verified);
     if (!userPresence)

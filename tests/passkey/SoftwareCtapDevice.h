@@ -38,6 +38,7 @@ public:
         TruncatedAuthenticatorData, // authenticator data shorter than its fixed 37 bytes
         FramesOutOfSequence,        // the answer's continuation packets numbered from 1
         BadSignature,               // a signature over other bytes than the ones it signs
+        Silent, // takes the request and says nothing more, not even to a cancel, until unplugged
     };
 
     struct Settings

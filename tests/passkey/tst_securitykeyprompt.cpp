@@ -167,6 +167,9 @@ private Q_SLOTS:
         QTest::newRow("Cancel while waiting for the touch")
             << Scenario{key(0), u"preferred"_s, {}, AtTouch::Cancel} << canceled << QString()
             << QStringList();
+        QTest::newRow("Cancel while the key says nothing")
+            << Scenario{answering(Answer::Silent), u"preferred"_s, {}, AtTouch::Cancel} << canceled
+            << QString() << QStringList();
         QTest::newRow("removed while waiting for the touch")
             << Scenario{key(0), u"preferred"_s, {}, AtTouch::Unplug} << handOff
             << u"The security key failed: FIDO_ERR_RX"_s << QStringList();
@@ -269,6 +272,11 @@ private Q_SLOTS:
             finished(PasskeyStepUp::authenticateWithPasskey(holder.get(), [&presenter, keys] {
                 return std::make_unique<SecurityKeyPasskeyPrompt>(&presenter, keys);
             })));
+
+        // A key left waiting lets go of the thread that waits for it.
+        first->unplug();
+        if (second)
+            second->unplug();
 
         QCOMPARE(result.value.has_value(), failure.isNull());
         if (!failure.isNull())
