@@ -46,8 +46,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray input = Fuzz::bytes(data, size);
     const QByteArray unwrapped = SecurityKeyPasskeyPrompt::unwrapByteString(input);
-    Fuzz::check(unwrapped == libcborByteString(data, size).value_or(QByteArray()),
-                "the prompt reads the byte string as libcbor does");
+    // Only a definite byte string goes to libcbor: elsewhere it allocates the declared size of
+    // an array or a map before it reads the items, which the prompt never decodes.
+    if (size > 0 && (data[0] >> 5) == 2 && (data[0] & 0x1f) <= 27)
+        Fuzz::check(unwrapped == libcborByteString(data, size).value_or(QByteArray()),
+                    "the prompt reads the byte string as libcbor does");
+    else
+        Fuzz::check(unwrapped.isEmpty(), "anything but a definite byte string gives no data");
 
     // What libfido2 writes for any data is read back whole.
     const QByteArray bytes = input.left(1024);
