@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <fido.h>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -25,12 +26,13 @@ QString text(const char *source)
     return QCoreApplication::translate("SecurityKeyPasskeyPrompt", source);
 }
 
-// An open device and the assertion it is asked for. Shared with the worker thread that waits
-// for the touch, so that a cancel from the main thread always finds both alive.
+// An open device and the assertion it is asked for. Shared with the threads that talk to the
+// key, so that a cancel from the main thread always finds both alive.
 struct Session
 {
     fido_dev_t *device = fido_dev_new();
     fido_assert_t *assertion = fido_assert_new();
+    // Set by the thread that opened the device.
     std::atomic<bool> open = false;
 
     ~Session()
@@ -42,15 +44,24 @@ struct Session
     }
 };
 
-// The status of one fido_dev_get_assert, settled once: by the thread that waits for the key, or
-// by Cancel, which does not wait for a key that may never answer.
-struct AssertionOutcome
+// One libfido2 call that talks to the key, on a thread of its own that keeps what the call
+// uses. Its result is settled once: by the call, or by Cancel, which does not wait for a key that
+// may never answer. Such a key keeps its thread until it answers or is pulled out; neither the
+// ceremony nor the process waits for it, and the main thread never blocks on a key.
+struct KeyCall
 {
     std::mutex mutex;
     bool settled = false;
     QPromise<int> promise;
 
-    AssertionOutcome() { promise.start(); }
+    KeyCall() { promise.start(); }
+
+    static std::shared_ptr<KeyCall> start(std::function<int()> call)
+    {
+        auto keyCall = std::make_shared<KeyCall>();
+        std::thread([keyCall, call = std::move(call)] { keyCall->settle(call()); }).detach();
+        return keyCall;
+    }
 
     void settle(int status)
     {
@@ -115,16 +126,17 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
     QPointer<SecurityKeyPresenter> presenter = m_presenter;
     bool canceled = false;
     auto session = std::make_shared<Session>();
-    std::shared_ptr<AssertionOutcome> outcome;
+    // The call the key is busy with; Cancel settles it.
+    std::shared_ptr<KeyCall> keyCall;
     // The connection reaches into this frame: it is cut before the frame ends, whichever way.
     const auto cancelConnection =
         QObject::connect(presenter, &SecurityKeyPresenter::cancelRequested, presenter,
-                         [&canceled, &outcome, session] {
+                         [&canceled, &keyCall, session] {
                              canceled = true;
                              if (session->open)
                                  fido_dev_cancel(session->device);
-                             if (outcome)
-                                 outcome->settle(FIDO_ERR_KEEPALIVE_CANCEL);
+                             if (keyCall)
+                                 keyCall->settle(FIDO_ERR_KEEPALIVE_CANCEL);
                          });
     const auto finish = qScopeGuard([presenter, cancelConnection] {
         QObject::disconnect(cancelConnection);
@@ -142,10 +154,21 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
             throw CeremonyError(CeremonyError::Kind::canceled);
         path = devices->paths().value(0);
     }
-    if (!devices->prepare(session->device, path) ||
-        fido_dev_open(session->device, path.constData()) != FIDO_OK)
+    // Opening asks the key for its channel and its capabilities.
+    keyCall = KeyCall::start([session, devices, path] {
+        if (!devices->prepare(session->device, path))
+            return FIDO_ERR_INVALID_ARGUMENT;
+        const int status = fido_dev_open(session->device, path.constData());
+        session->open = status == FIDO_OK;
+        return status;
+    });
+    // A named future: temporaries inside a co_await expression are not safe with GCC 12.
+    auto opening = keyCall->promise.future();
+    const int opened = co_await opening;
+    if (canceled || !presenter)
+        throw CeremonyError(CeremonyError::Kind::canceled);
+    if (opened != FIDO_OK)
         throw ShareError(text("The security key could not be opened."));
-    session->open = true;
 
     const QByteArray clientData =
         clientDataJSON(parameters.challenge, parameters.relyingPartyIdentifier);
@@ -176,9 +199,15 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
         if (verify && !builtInVerification) {
             if (!hasPin)
                 throw ShareError(text("This security key has no PIN to verify you with."));
-            int retries = -1;
-            if (fido_dev_get_retry_count(session->device, &retries) != FIDO_OK)
-                retries = -1;
+            keyCall = KeyCall::start([session] {
+                int retries = -1;
+                return fido_dev_get_retry_count(session->device, &retries) == FIDO_OK ? retries
+                                                                                      : -1;
+            });
+            auto counting = keyCall->promise.future();
+            const int retries = co_await counting;
+            if (canceled || !presenter)
+                throw CeremonyError(CeremonyError::Kind::canceled);
             // A blocked PIN is refused whatever the user types: no use asking for one.
             if (retries == 0)
                 throw ShareError(pinBlockedMessage());
@@ -188,16 +217,12 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
             pin = typed->toUtf8();
         }
         presenter->show(SecurityKeyPresenter::Step::TouchKey);
-        // The wait for the touch runs on a thread of its own that keeps the session and a copy
-        // of the PIN. A key that ignores the cancel (or never answers at all) keeps that thread
-        // until it answers or is pulled out; the ceremony and the process do not wait for it.
-        outcome = std::make_shared<AssertionOutcome>();
-        // A named future: temporaries inside a co_await expression are not safe with GCC 12.
-        auto waiting = outcome->promise.future();
-        std::thread([session, pin, outcome] {
-            outcome->settle(fido_dev_get_assert(session->device, session->assertion,
-                                                pin ? pin->constData() : nullptr));
-        }).detach();
+        // The call keeps a copy of the PIN: it may outlive this frame.
+        keyCall = KeyCall::start([session, pin] {
+            return fido_dev_get_assert(session->device, session->assertion,
+                                       pin ? pin->constData() : nullptr);
+        });
+        auto waiting = keyCall->promise.future();
         const int status = co_await waiting;
         if (canceled || status == FIDO_ERR_KEEPALIVE_CANCEL)
             throw CeremonyError(CeremonyError::Kind::canceled);

@@ -377,10 +377,10 @@ bool SoftwareCtapDevice::isPluggedIn() const
     return m_pluggedIn;
 }
 
-void SoftwareCtapDevice::setTouchRequested(std::function<void()> handler)
+void SoftwareCtapDevice::setWaiting(std::function<void()> handler)
 {
     std::lock_guard lock(m_mutex);
-    m_touchRequested = std::move(handler);
+    m_waitingHandler = std::move(handler);
 }
 
 QList<quint8> SoftwareCtapDevice::commands() const
@@ -417,6 +417,10 @@ void SoftwareCtapDevice::handle(const CtapHidFraming::Frame &frame, std::functio
 {
     switch (frame.command) {
     case CtapHidFraming::Init: {
+        if (m_settings.answer == Answer::SilentFromTheStart) {
+            notify = m_waitingHandler;
+            return;
+        }
         if (frame.payload.size() != 8) {
             sendReports(
                 {CtapHidFraming::errorReport(frame.channel, CtapHidFraming::InvalidLength)});
@@ -563,7 +567,7 @@ QByteArray SoftwareCtapDevice::getAssertion(const QCborMap &request, quint32 cha
         return status(NoCredentials);
 
     if (m_settings.answer == Answer::Silent) {
-        notify = m_touchRequested;
+        notify = m_waitingHandler;
         return {};
     }
     const QByteArray reply =
@@ -575,7 +579,7 @@ QByteArray SoftwareCtapDevice::getAssertion(const QCborMap &request, quint32 cha
     if (m_settings.touch == Touch::Immediately)
         return reply;
     m_waiting = Waiting{channel, reply};
-    notify = m_touchRequested;
+    notify = m_waitingHandler;
     return {};
 }
 

@@ -39,6 +39,7 @@ public:
         FramesOutOfSequence,        // the answer's continuation packets numbered from 1
         BadSignature,               // a signature over other bytes than the ones it signs
         Silent, // takes the request and says nothing more, not even to a cancel, until unplugged
+        SilentFromTheStart, // does not answer even the INIT that opens it
     };
 
     struct Settings
@@ -73,9 +74,9 @@ public:
     void touch();
     void unplug();
     bool isPluggedIn() const;
-    // Called on the writing thread, without the key's lock, when a request starts to wait for
-    // the touch.
-    void setTouchRequested(std::function<void()> handler);
+    // Called on the writing thread, without the key's lock, when a request starts to wait: for
+    // the user's touch, or for ever on a silent key.
+    void setWaiting(std::function<void()> handler);
 
     // What the key was asked: the CTAP2 command bytes and the clientPIN subcommands, in order.
     QList<quint8> commands() const;
@@ -117,7 +118,7 @@ private:
     QList<quint32> m_channels;
     std::optional<Waiting> m_waiting;
     bool m_pluggedIn = true;
-    std::function<void()> m_touchRequested;
+    std::function<void()> m_waitingHandler;
 
     quint32 m_signCount = 0;
     int m_retries = 0;

@@ -23,7 +23,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// What happens at the key once it asks to be touched.
+// What happens once the key waits: for the touch, or for ever when it is silent.
 enum class AtTouch { Touch, Cancel, Unplug };
 
 struct Scenario
@@ -170,6 +170,9 @@ private Q_SLOTS:
         QTest::newRow("Cancel while the key says nothing")
             << Scenario{answering(Answer::Silent), u"preferred"_s, {}, AtTouch::Cancel} << canceled
             << QString() << QStringList();
+        QTest::newRow("Cancel while the key does not answer being opened")
+            << Scenario{answering(Answer::SilentFromTheStart), u"preferred"_s, {}, AtTouch::Cancel}
+            << canceled << QString() << QStringList();
         QTest::newRow("removed while waiting for the touch")
             << Scenario{key(0), u"preferred"_s, {}, AtTouch::Unplug} << handOff
             << u"The security key failed: FIDO_ERR_RX"_s << QStringList();
@@ -258,12 +261,12 @@ private Q_SLOTS:
         });
         SoftwareCtapDevice *device = first.get();
         if (scenario.atTouch == AtTouch::Cancel)
-            device->setTouchRequested([&presenter] {
+            device->setWaiting([&presenter] {
                 QMetaObject::invokeMethod(&presenter, &SheetSecurityKeyPresenter::cancel,
                                           Qt::QueuedConnection);
             });
         else if (scenario.atTouch == AtTouch::Unplug)
-            device->setTouchRequested([device] { device->unplug(); });
+            device->setWaiting([device] { device->unplug(); });
 
         if (!reason.isNull())
             QTest::ignoreMessage(QtWarningMsg, qPrintable(u"passkey ceremony failed: "_s + reason));
