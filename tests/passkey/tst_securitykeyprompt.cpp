@@ -23,6 +23,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+// When the key is there: before the step-up, once the prompt asks for it, or never (the user
+// cancels instead).
+enum class Arrival { Before, WhenAsked, Never };
+
 // What happens once the key waits: for the touch, or for ever when it is silent.
 enum class AtTouch { Touch, Cancel, Unplug };
 
@@ -31,13 +35,15 @@ struct Scenario
     Scenario() = default;
     Scenario(SoftwareCtapDevice::Settings onKey, QString serviceAsks = QStringLiteral("preferred"),
              QList<std::optional<QString>> answers = {}, AtTouch whenTouch = AtTouch::Touch,
-             bool isRegistered = true, bool withSecondKey = false)
+             bool isRegistered = true, bool withSecondKey = false,
+             Arrival keyArrives = Arrival::Before)
         : key(std::move(onKey))
         , userVerification(std::move(serviceAsks))
         , typed(std::move(answers))
         , atTouch(whenTouch)
         , registered(isRegistered)
         , secondKey(withSecondKey)
+        , arrival(keyArrives)
     {}
 
     SoftwareCtapDevice::Settings key;
@@ -50,6 +56,7 @@ struct Scenario
     bool registered = true;
     // A second key, registered too, plugged in after the first.
     bool secondKey = false;
+    Arrival arrival = Arrival::Before;
 };
 
 QCoro::Task<bool> finished(QCoro::Task<> task)
@@ -176,6 +183,13 @@ private Q_SLOTS:
         QTest::newRow("removed while waiting for the touch")
             << Scenario{key(0), u"preferred"_s, {}, AtTouch::Unplug} << handOff
             << u"The security key failed: FIDO_ERR_RX"_s << QStringList();
+        QTest::newRow("the key plugged in once asked for")
+            << Scenario{key(2, "1234"), required, {u"1234"_s},       AtTouch::Touch,
+                        true,           false,    Arrival::WhenAsked}
+            << QString() << QString() << QStringList{u"8"_s};
+        QTest::newRow("Cancel while waiting for a key")
+            << Scenario{key(0), u"preferred"_s, {}, AtTouch::Touch, true, false, Arrival::Never}
+            << canceled << QString() << QStringList();
         QTest::newRow("two keys: the first is used")
             << Scenario{key(0), u"preferred"_s, {}, AtTouch::Touch, true, true} << QString()
             << QString() << QStringList();
@@ -219,7 +233,8 @@ private Q_SLOTS:
         else
             service.registerAuthenticator(cookie);
         const auto keys = std::make_shared<SoftwareSecurityKeys>();
-        keys->plugIn(first);
+        if (scenario.arrival == Arrival::Before)
+            keys->plugIn(first);
         std::shared_ptr<SoftwareCtapDevice> second;
         if (scenario.secondKey) {
             second = std::make_shared<SoftwareCtapDevice>(u"localhost"_s, userHandle, key(0));
@@ -239,8 +254,17 @@ private Q_SLOTS:
         SheetSecurityKeyPresenter presenter;
         QStringList asked;
         bool requested = false;
+        bool askedForKey = false;
         auto typed = scenario.typed;
         connect(&presenter, &SheetSecurityKeyPresenter::changed, &presenter, [&] {
+            if (presenter.isActive() && presenter.step() == u"insertKey"_s && !askedForKey) {
+                askedForKey = true;
+                if (scenario.arrival == Arrival::WhenAsked)
+                    keys->plugIn(first);
+                else if (scenario.arrival == Arrival::Never)
+                    QMetaObject::invokeMethod(&presenter, &SheetSecurityKeyPresenter::cancel,
+                                              Qt::QueuedConnection);
+            }
             if (presenter.isPinRequested() == requested)
                 return;
             requested = presenter.isPinRequested();
@@ -285,6 +309,7 @@ private Q_SLOTS:
         if (!failure.isNull())
             QCOMPARE(userFacingMessage(result.error), failure);
         QCOMPARE(asked, pinRequests);
+        QVERIFY(askedForKey);
         QVERIFY(!presenter.isActive());
         // The service's own word on the sudo session.
         const auto destinations =
