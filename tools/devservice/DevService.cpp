@@ -904,7 +904,7 @@ void DevService::Private::beginSudo(httplib::Response &response,
                                      {u"challenge"_s, Base64Url::encode(attempt.challenge)},
                                      {u"rpID"_s, QString(relyingPartyId)},
                                      {u"allowCredentialIDs"_s, allowed},
-                                     {u"userVerification"_s, u"preferred"_s}}}});
+                                     {u"userVerification"_s, options.userVerification}}}});
 }
 
 void DevService::Private::completeSudo(httplib::Response &response,
@@ -924,6 +924,7 @@ void DevService::Private::completeSudo(httplib::Response &response,
     // The page origin a browser reports, and the relying party's own origin.
     expectation.origins = {u"https://localhost"_s, u"https://localhost:%1"_s.arg(clientPort())};
     expectation.userHandle = user ? user->userHandle : QByteArray();
+    expectation.userVerificationRequired = options.userVerification == u"required"_s;
     const auto result =
         PasskeyVerifier::verify(params.value(u"response"_s).toObject(), expectation,
                                 user ? user->credentials : QList<PasskeyCredential>());

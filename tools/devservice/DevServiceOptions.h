@@ -26,6 +26,9 @@ struct DevServiceOptions
     quint16 publicPort = 0;
     // Shares need an active sudo session, opened with a passkey.
     bool requirePasskey = false;
+    // What the step-up asks of the authenticator: "preferred", "required" or "discouraged".
+    // Only "required" refuses an assertion without the user-verified flag.
+    QString userVerification = QStringLiteral("preferred");
     // Every Nth request of a session rotates its cookie; 0 never does.
     int rotateEvery = 0;
     // How long a rotated-away cookie value is still accepted.

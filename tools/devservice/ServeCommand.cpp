@@ -38,6 +38,9 @@ int ServeCommand::run(const QStringList &arguments)
          u"directory of ZeltDevCertificateAuthorities)."_s,
          u"dir"_s},
         {u"require-passkey"_s, u"Shares need a sudo session opened with a passkey."_s},
+        {u"user-verification"_s,
+         u"What the step-up asks of the passkey: preferred, required or discouraged."_s, u"mode"_s,
+         u"preferred"_s},
         {u"rotate-every"_s, u"Rotate the session cookie on every Nth request (0: never)."_s, u"n"_s,
          u"0"_s},
         {u"rotation-grace"_s, u"Seconds a rotated-away cookie value is still accepted."_s,
@@ -82,6 +85,12 @@ int ServeCommand::run(const QStringList &arguments)
         options.publicPort = quint16(*port);
     }
     options.requirePasskey = parser.isSet(u"require-passkey"_s);
+    options.userVerification = parser.value(u"user-verification"_s);
+    if (!QStringList{u"preferred"_s, u"required"_s, u"discouraged"_s}.contains(
+            options.userVerification)) {
+        DevCommandLine::error(u"--user-verification is preferred, required or discouraged"_s);
+        return 2;
+    }
     const auto rotateEvery = number(parser, u"rotate-every"_s, 0);
     const auto grace = number(parser, u"rotation-grace"_s, 0);
     const auto sudo = number(parser, u"sudo-seconds"_s, 1);
