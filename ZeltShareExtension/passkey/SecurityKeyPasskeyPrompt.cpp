@@ -125,6 +125,14 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
         throw ShareError(text("Zelt could not show the passkey prompt."));
     QPointer<SecurityKeyPresenter> presenter = m_presenter;
     bool canceled = false;
+    // Open Zelt Instead: stopped as by Cancel, but the step goes to the main application.
+    bool handedOff = false;
+    const auto stopped = [&handedOff]() -> std::exception_ptr {
+        if (handedOff)
+            return std::make_exception_ptr(
+                ShareError(text("The passkey is to be used through Zelt instead.")));
+        return std::make_exception_ptr(CeremonyError(CeremonyError::Kind::canceled));
+    };
     auto session = std::make_shared<Session>();
     // The call the key is busy with; Cancel settles it.
     std::shared_ptr<KeyCall> keyCall;
@@ -138,8 +146,15 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
                              if (keyCall)
                                  keyCall->settle(FIDO_ERR_KEEPALIVE_CANCEL);
                          });
-    const auto finish = qScopeGuard([presenter, cancelConnection] {
+    const auto handOffConnection = QObject::connect(
+        presenter, &SecurityKeyPresenter::handOffRequested, presenter, [&handedOff, presenter] {
+            handedOff = true;
+            if (presenter)
+                Q_EMIT presenter->cancelRequested();
+        });
+    const auto finish = qScopeGuard([presenter, cancelConnection, handOffConnection] {
         QObject::disconnect(cancelConnection);
+        QObject::disconnect(handOffConnection);
         if (presenter)
             presenter->close();
     });
@@ -151,7 +166,7 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
     while (path.isEmpty()) {
         co_await QCoro::sleepFor(500ms);
         if (canceled || !presenter)
-            throw CeremonyError(CeremonyError::Kind::canceled);
+            std::rethrow_exception(stopped());
         path = devices->paths().value(0);
     }
     // Opening asks the key for its channel and its capabilities.
@@ -166,7 +181,7 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
     auto opening = keyCall->promise.future();
     const int opened = co_await opening;
     if (canceled || !presenter)
-        throw CeremonyError(CeremonyError::Kind::canceled);
+        std::rethrow_exception(stopped());
     if (opened != FIDO_OK)
         throw ShareError(text("The security key could not be opened."));
 
@@ -207,13 +222,13 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
             auto counting = keyCall->promise.future();
             const int retries = co_await counting;
             if (canceled || !presenter)
-                throw CeremonyError(CeremonyError::Kind::canceled);
+                std::rethrow_exception(stopped());
             // A blocked PIN is refused whatever the user types: no use asking for one.
             if (retries == 0)
                 throw ShareError(pinBlockedMessage());
             const auto typed = co_await presenter->requestPin(retries, wrongPin);
             if (!typed || canceled || !presenter)
-                throw CeremonyError(CeremonyError::Kind::canceled);
+                std::rethrow_exception(stopped());
             pin = typed->toUtf8();
         }
         presenter->show(SecurityKeyPresenter::Step::TouchKey);
@@ -225,7 +240,7 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
         auto waiting = keyCall->promise.future();
         const int status = co_await waiting;
         if (canceled || status == FIDO_ERR_KEEPALIVE_CANCEL)
-            throw CeremonyError(CeremonyError::Kind::canceled);
+            std::rethrow_exception(stopped());
         if (status == FIDO_ERR_PIN_INVALID) {
             wrongPin = true;
             continue;

@@ -53,8 +53,9 @@ void SheetSecurityKeyPresenter::cancel()
 
 void SheetSecurityKeyPresenter::openZeltInstead()
 {
-    answerPin(false, QString());
+    // Heard before the PIN request ends, so that the prompt knows why it ends.
     Q_EMIT handOffRequested();
+    answerPin(false, QString());
 }
 
 void SheetSecurityKeyPresenter::close()

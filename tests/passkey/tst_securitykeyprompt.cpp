@@ -27,8 +27,9 @@ namespace {
 // cancels instead).
 enum class Arrival { Before, WhenAsked, Never };
 
-// What happens once the key waits: for the touch, or for ever when it is silent.
-enum class AtTouch { Touch, Cancel, Unplug };
+// What happens once the key waits: for the touch, or for ever when it is silent. OpenZelt:
+// the user's passkey is elsewhere, and they press Open Zelt Instead.
+enum class AtTouch { Touch, Cancel, Unplug, OpenZelt };
 
 struct Scenario
 {
@@ -174,6 +175,9 @@ private Q_SLOTS:
         QTest::newRow("Cancel while waiting for the touch")
             << Scenario{key(0), u"preferred"_s, {}, AtTouch::Cancel} << canceled << QString()
             << QStringList();
+        QTest::newRow("Open Zelt Instead while waiting for the touch")
+            << Scenario{key(0), u"preferred"_s, {}, AtTouch::OpenZelt} << handOff
+            << u"The passkey is to be used through Zelt instead."_s << QStringList();
         QTest::newRow("Cancel while the key says nothing")
             << Scenario{answering(Answer::Silent), u"preferred"_s, {}, AtTouch::Cancel} << canceled
             << QString() << QStringList();
@@ -291,6 +295,11 @@ private Q_SLOTS:
             });
         else if (scenario.atTouch == AtTouch::Unplug)
             device->setWaiting([device] { device->unplug(); });
+        else if (scenario.atTouch == AtTouch::OpenZelt)
+            device->setWaiting([&presenter] {
+                QMetaObject::invokeMethod(&presenter, &SheetSecurityKeyPresenter::openZeltInstead,
+                                          Qt::QueuedConnection);
+            });
 
         if (!reason.isNull())
             QTest::ignoreMessage(QtWarningMsg, qPrintable(u"passkey ceremony failed: "_s + reason));
