@@ -3,6 +3,8 @@
 #include <QPointer>
 #include <QTcpSocket>
 
+#include <memory>
+
 TestConnectProxy::TestConnectProxy(quint16 targetPort, QObject *parent)
     : QObject(parent)
     , m_targetPort(targetPort)
@@ -20,8 +22,8 @@ void TestConnectProxy::onConnection()
     while (auto *client = m_server.nextPendingConnection()) {
         client->setParent(this);
         auto *upstream = new QTcpSocket(client);
-        auto *request = new QByteArray;
-        connect(client, &QObject::destroyed, this, [request] { delete request; });
+        // Goes with the connection below, whichever of the sockets and the proxy goes first.
+        const auto request = std::make_shared<QByteArray>();
         connect(client, &QTcpSocket::readyRead, this, [this, client, upstream, request] {
             if (upstream->state() == QAbstractSocket::ConnectedState) {
                 upstream->write(client->readAll());
