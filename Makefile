@@ -86,7 +86,8 @@ bench-startup: deps
 # start-up; not part of `make test`. BENCH_RUNS sets the runs of every measurement. Exits
 # nonzero when a target is missed, after the table.
 BENCH_TARGETS := zelt-prepare-image zelt-share zelt-minimal-window zelt-upload-file \
-                 zelt-discard-server zelt-inline-body zelt-intake-copy
+                 zelt-discard-server zelt-inline-body zelt-intake-copy zelt-devservice \
+                 zelt-shaping-relay zelt-curl-share
 bench: deps
 	cmake --preset $(BENCH_PRESET)
 	cmake --build --preset $(BENCH_PRESET) --target $(BENCH_TARGETS)

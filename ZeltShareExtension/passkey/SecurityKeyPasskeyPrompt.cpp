@@ -7,12 +7,15 @@
 #include <QCoroFuture>
 #include <QCoroSignal>
 #include <QCoroTimer>
+#include <QPromise>
 #include <QScopeGuard>
-#include <QtConcurrent>
 
 #include <atomic>
 #include <fido.h>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -23,18 +26,13 @@ QString text(const char *source)
     return QCoreApplication::translate("SecurityKeyPasskeyPrompt", source);
 }
 
-struct DeviceList
-{
-    fido_dev_info_t *list = fido_dev_info_new(16);
-    ~DeviceList() { fido_dev_info_free(&list, 16); }
-};
-
-// An open device and the assertion it is asked for. Shared with the worker thread that waits
-// for the touch, so that a cancel from the main thread always finds both alive.
+// An open device and the assertion it is asked for. Shared with the threads that talk to the
+// key, so that a cancel from the main thread always finds both alive.
 struct Session
 {
     fido_dev_t *device = fido_dev_new();
     fido_assert_t *assertion = fido_assert_new();
+    // Set by the thread that opened the device.
     std::atomic<bool> open = false;
 
     ~Session()
@@ -46,14 +44,39 @@ struct Session
     }
 };
 
-// The path of the first security key plugged in, or empty.
-QByteArray firstDevicePath()
+// One libfido2 call that talks to the key, on a thread of its own that keeps what the call
+// uses. Its result is settled once: by the call, or by Cancel, which does not wait for a key that
+// may never answer. Such a key keeps its thread until it answers or is pulled out; neither the
+// ceremony nor the process waits for it, and the main thread never blocks on a key.
+struct KeyCall
 {
-    DeviceList devices;
-    size_t found = 0;
-    if (!devices.list || fido_dev_info_manifest(devices.list, 16, &found) != FIDO_OK || found == 0)
-        return {};
-    return QByteArray(fido_dev_info_path(fido_dev_info_ptr(devices.list, 0)));
+    std::mutex mutex;
+    bool settled = false;
+    QPromise<int> promise;
+
+    KeyCall() { promise.start(); }
+
+    static std::shared_ptr<KeyCall> start(std::function<int()> call)
+    {
+        auto keyCall = std::make_shared<KeyCall>();
+        std::thread([keyCall, call = std::move(call)] { keyCall->settle(call()); }).detach();
+        return keyCall;
+    }
+
+    void settle(int status)
+    {
+        const std::lock_guard lock(mutex);
+        if (settled)
+            return;
+        settled = true;
+        promise.addResult(status);
+        promise.finish();
+    }
+};
+
+QString pinBlockedMessage()
+{
+    return text("The security key's PIN is blocked.");
 }
 
 QByteArray bytes(const unsigned char *data, size_t length)
@@ -64,8 +87,10 @@ QByteArray bytes(const unsigned char *data, size_t length)
 
 } // namespace
 
-SecurityKeyPasskeyPrompt::SecurityKeyPasskeyPrompt(SecurityKeyPresenter *presenter)
+SecurityKeyPasskeyPrompt::SecurityKeyPasskeyPrompt(
+    SecurityKeyPresenter *presenter, std::shared_ptr<const SecurityKeyDevices> devices)
     : m_presenter(presenter)
+    , m_devices(std::move(devices))
 {
     fido_init(0);
 }
@@ -101,31 +126,49 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
     QPointer<SecurityKeyPresenter> presenter = m_presenter;
     bool canceled = false;
     auto session = std::make_shared<Session>();
+    // The call the key is busy with; Cancel settles it.
+    std::shared_ptr<KeyCall> keyCall;
     // The connection reaches into this frame: it is cut before the frame ends, whichever way.
-    const auto cancelConnection = QObject::connect(
-        presenter, &SecurityKeyPresenter::cancelRequested, presenter, [&canceled, session] {
-            canceled = true;
-            if (session->open)
-                fido_dev_cancel(session->device);
-        });
+    const auto cancelConnection =
+        QObject::connect(presenter, &SecurityKeyPresenter::cancelRequested, presenter,
+                         [&canceled, &keyCall, session] {
+                             canceled = true;
+                             if (session->open)
+                                 fido_dev_cancel(session->device);
+                             if (keyCall)
+                                 keyCall->settle(FIDO_ERR_KEEPALIVE_CANCEL);
+                         });
     const auto finish = qScopeGuard([presenter, cancelConnection] {
         QObject::disconnect(cancelConnection);
         if (presenter)
             presenter->close();
     });
 
-    // Wait for a key to be plugged in.
+    // Wait for a key to be plugged in; with several, the first one found is used.
+    const auto devices = m_devices;
     presenter->show(SecurityKeyPresenter::Step::InsertKey);
-    QByteArray path = firstDevicePath();
+    QByteArray path = devices->paths().value(0);
     while (path.isEmpty()) {
         co_await QCoro::sleepFor(500ms);
         if (canceled || !presenter)
             throw CeremonyError(CeremonyError::Kind::canceled);
-        path = firstDevicePath();
+        path = devices->paths().value(0);
     }
-    if (fido_dev_open(session->device, path.constData()) != FIDO_OK)
+    // Opening asks the key for its channel and its capabilities.
+    keyCall = KeyCall::start([session, devices, path] {
+        if (!devices->prepare(session->device, path))
+            return FIDO_ERR_INVALID_ARGUMENT;
+        const int status = fido_dev_open(session->device, path.constData());
+        session->open = status == FIDO_OK;
+        return status;
+    });
+    // A named future: temporaries inside a co_await expression are not safe with GCC 12.
+    auto opening = keyCall->promise.future();
+    const int opened = co_await opening;
+    if (canceled || !presenter)
+        throw CeremonyError(CeremonyError::Kind::canceled);
+    if (opened != FIDO_OK)
         throw ShareError(text("The security key could not be opened."));
-    session->open = true;
 
     const QByteArray clientData =
         clientDataJSON(parameters.challenge, parameters.relyingPartyIdentifier);
@@ -156,19 +199,30 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
         if (verify && !builtInVerification) {
             if (!hasPin)
                 throw ShareError(text("This security key has no PIN to verify you with."));
-            int retries = -1;
-            fido_dev_get_retry_count(session->device, &retries);
+            keyCall = KeyCall::start([session] {
+                int retries = -1;
+                return fido_dev_get_retry_count(session->device, &retries) == FIDO_OK ? retries
+                                                                                      : -1;
+            });
+            auto counting = keyCall->promise.future();
+            const int retries = co_await counting;
+            if (canceled || !presenter)
+                throw CeremonyError(CeremonyError::Kind::canceled);
+            // A blocked PIN is refused whatever the user types: no use asking for one.
+            if (retries == 0)
+                throw ShareError(pinBlockedMessage());
             const auto typed = co_await presenter->requestPin(retries, wrongPin);
             if (!typed || canceled || !presenter)
                 throw CeremonyError(CeremonyError::Kind::canceled);
             pin = typed->toUtf8();
         }
         presenter->show(SecurityKeyPresenter::Step::TouchKey);
-        const char *pinText = pin ? pin->constData() : nullptr;
-        // A named future: temporaries inside a co_await expression are not safe with GCC 12.
-        auto waiting = QtConcurrent::run([session, pinText] {
-            return fido_dev_get_assert(session->device, session->assertion, pinText);
+        // The call keeps a copy of the PIN: it may outlive this frame.
+        keyCall = KeyCall::start([session, pin] {
+            return fido_dev_get_assert(session->device, session->assertion,
+                                       pin ? pin->constData() : nullptr);
         });
+        auto waiting = keyCall->promise.future();
         const int status = co_await waiting;
         if (canceled || status == FIDO_ERR_KEEPALIVE_CANCEL)
             throw CeremonyError(CeremonyError::Kind::canceled);
@@ -178,6 +232,11 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
         }
         if (status == FIDO_ERR_NO_CREDENTIALS)
             throw ShareError(text("This security key is not registered with Zelt."));
+        if (status == FIDO_ERR_PIN_BLOCKED)
+            throw ShareError(pinBlockedMessage());
+        if (status == FIDO_ERR_PIN_AUTH_BLOCKED)
+            throw ShareError(
+                text("The security key refused too many PINs. Remove it and insert it again."));
         if (status != FIDO_OK || fido_assert_count(session->assertion) < 1)
             throw ShareError(
                 text("The security key failed: %1").arg(QString::fromUtf8(fido_strerr(status))));

@@ -1,16 +1,22 @@
 #pragma once
 
+#include "SecurityKeyDevices.h"
 #include "SecurityKeyPresenter.h"
 #include "SudoPasskeyPrompt.h"
 
 #include <QPointer>
+
+#include <memory>
 
 // The step-up prompt for security keys over USB or NFC (libfido2). Linux has no platform
 // authenticator, so every credential it returns is "cross-platform".
 class SecurityKeyPasskeyPrompt final : public SudoPasskeyPrompt
 {
 public:
-    explicit SecurityKeyPasskeyPrompt(SecurityKeyPresenter *presenter);
+    // devices: where the keys come from; the keys plugged in unless told otherwise.
+    explicit SecurityKeyPasskeyPrompt(
+        SecurityKeyPresenter *presenter,
+        std::shared_ptr<const SecurityKeyDevices> devices = SecurityKeyDevices::pluggedIn());
 
     // The authenticator data inside libfido2's CBOR byte string; empty when it is not one.
     static QByteArray unwrapByteString(const QByteArray &cbor);
@@ -20,4 +26,5 @@ protected:
 
 private:
     QPointer<SecurityKeyPresenter> m_presenter;
+    std::shared_ptr<const SecurityKeyDevices> m_devices;
 };

@@ -27,4 +27,7 @@ public:
 Q_SIGNALS:
     // The user pressed Cancel.
     void cancelRequested();
+    // The user's passkey is not on a security key (a phone, a password manager): the step goes
+    // to the main application, as when no key can do it.
+    void handOffRequested();
 };

@@ -51,6 +51,12 @@ void SheetSecurityKeyPresenter::cancel()
     Q_EMIT cancelRequested();
 }
 
+void SheetSecurityKeyPresenter::openZeltInstead()
+{
+    answerPin(false, QString());
+    Q_EMIT handOffRequested();
+}
+
 void SheetSecurityKeyPresenter::close()
 {
     answerPin(false, QString());

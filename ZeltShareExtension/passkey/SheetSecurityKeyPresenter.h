@@ -31,6 +31,7 @@ public:
     // The overlay's buttons.
     Q_INVOKABLE void submitPin(const QString &pin);
     Q_INVOKABLE void cancel();
+    Q_INVOKABLE void openZeltInstead();
 
 Q_SIGNALS:
     void changed();

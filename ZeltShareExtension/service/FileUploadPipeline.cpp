@@ -5,7 +5,6 @@
 #include "ServiceClient.h"
 #include "ServiceError.h"
 #include "SessionHolder.h"
-#include "UploadTransfer.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -94,6 +93,32 @@ FileUploadPipeline::prepareUpload(QPointer<SessionHolder> holder, SharedFile fil
     co_return PreparedUpload{uploadID.toString(), url};
 }
 
+namespace {
+
+// One PUT of the file on the holder's network manager; the answer's body is not kept.
+QCoro::Task<HttpResponse> put(QPointer<SessionHolder> holder, QNetworkRequest request,
+                              QString filePath, std::function<void(qint64)> onProgress)
+{
+    if (!holder)
+        throwHolderGone();
+    HttpTransfer::Request transfer;
+    transfer.request = std::move(request);
+    transfer.method = "PUT";
+    transfer.bodyFile = filePath.isNull() ? u""_s : filePath;
+    transfer.onUploadProgress = std::move(onProgress);
+    transfer.maximumBodySize = 64 * 1024;
+    transfer.manager = holder->networkManager();
+    if (!transfer.manager)
+        throwHolderGone();
+    auto response = co_await HttpTransfer::run(std::move(transfer));
+    // Only the status and the headers count: a body past the ceiling is no failure here.
+    response.body.clear();
+    response.bodyTooLarge = false;
+    co_return response;
+}
+
+} // namespace
+
 QCoro::Task<> FileUploadPipeline::uploadFile(QPointer<SessionHolder> holder, SharedFile file,
                                              QUrl uploadURL, std::function<void(qint64)> onProgress)
 {
@@ -111,7 +136,7 @@ QCoro::Task<> FileUploadPipeline::uploadFile(QPointer<SessionHolder> holder, Sha
         request.setHeader(QNetworkRequest::UserAgentHeader, HttpTransfer::userAgent());
         request.setSslConfiguration(environment->sslConfiguration());
         try {
-            auto uploading = UploadTransfer::run(request, localPath(file), onProgress);
+            auto uploading = put(holder, request, localPath(file), onProgress);
             const auto response = co_await std::move(uploading);
             if (!response.statusCode) {
                 reason = UploadReason::DirectNetworkError;
@@ -145,7 +170,7 @@ QCoro::Task<> FileUploadPipeline::uploadFile(QPointer<SessionHolder> holder, Sha
     if (directStatus)
         request.setRawHeader("x-zelt-direct-upload-status", QByteArray::number(*directStatus));
 
-    auto uploading = UploadTransfer::run(request, localPath(file), onProgress);
+    auto uploading = put(holder, request, localPath(file), onProgress);
     // The proxy's answer body is not read: only its status and cookies count.
     const auto response = co_await std::move(uploading);
     if (!holder)

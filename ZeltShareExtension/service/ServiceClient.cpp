@@ -96,6 +96,9 @@ QCoro::Task<HttpResponse> ServiceClient::send(QPointer<SessionHolder> holder,
     transfer.method = request.method;
     transfer.body = request.body;
     transfer.abort = request.abort;
+    transfer.manager = holder->networkManager();
+    if (!transfer.manager)
+        throwHolderGone();
 
     auto response = co_await HttpTransfer::run(std::move(transfer));
     if (!holder)

@@ -18,6 +18,7 @@ QString unreachable();           // the request URL cannot be formed
 QString invalidUploadResponse(); // an upload answered by something that is not HTTP
 QString passkeyRequired();
 QString timedOut();
+QString proxyNeedsCredentials(); // the proxy answered 407: no user name and password, or wrong ones
 } // namespace ServiceText
 
 // Every error the user may see: one line of text.

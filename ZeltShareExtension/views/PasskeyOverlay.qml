@@ -4,7 +4,7 @@ import QtQuick.Layouts
 import "SheetColors.js" as SheetColors
 
 // Over the sheet while a security key is asked for: what to do with the key, the PIN when the
-// key wants one, and Cancel.
+// key wants one, Cancel, and the way to Zelt for a passkey that is not on a security key.
 Rectangle {
     id: overlay
 
@@ -59,6 +59,18 @@ Rectangle {
                 wrapMode: Text.Wrap
                 Layout.fillWidth: true
             }
+            // Linux has no passkeys of its own: one on a phone or in a password manager is
+            // used through Zelt.
+            Label {
+                objectName: "passkeyElsewhere"
+                visible: !overlay.presenter.pinRequested
+                text: qsTr("Is your passkey on your phone or in a password manager? Open Zelt "
+                           + "instead, and share again once you have authenticated there.")
+                color: SheetColors.secondary(panel.palette.windowText)
+                font.pointSize: Qt.application.font.pointSize * 0.9
+                wrapMode: Text.Wrap
+                Layout.fillWidth: true
+            }
             Label {
                 objectName: "passkeyWrongPin"
                 visible: overlay.presenter.pinRequested && overlay.presenter.wrongPin
@@ -84,9 +96,32 @@ Rectangle {
                 Layout.alignment: Qt.AlignRight
                 spacing: 8
                 Button {
+                    id: openZeltButton
+                    objectName: "passkeyOpenZelt"
+                    visible: !overlay.presenter.pinRequested
+                    text: qsTr("Open Zelt Instead")
+                    flat: true
+                    onClicked: overlay.presenter.openZeltInstead()
+                    Keys.onReturnPressed: clicked()
+                    Keys.onEnterPressed: clicked()
+                    Accessible.onPressAction: clicked()
+
+                    FocusRing {
+                        control: openZeltButton
+                    }
+                }
+                Button {
+                    id: passkeyCancelButton
                     objectName: "passkeyCancel"
                     text: qsTr("Cancel")
                     onClicked: overlay.presenter.cancel()
+                    Keys.onReturnPressed: clicked()
+                    Keys.onEnterPressed: clicked()
+                    Accessible.onPressAction: clicked()
+
+                    FocusRing {
+                        control: passkeyCancelButton
+                    }
                 }
                 Button {
                     objectName: "passkeyContinue"

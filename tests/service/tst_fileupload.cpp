@@ -6,7 +6,6 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkProxy>
 #include <QTest>
 
 #include <algorithm>
@@ -17,21 +16,20 @@ Q_DECLARE_METATYPE(std::optional<QString>)
 
 namespace {
 
-// The application's proxy while it exists: an HTTP proxy that tunnels every host name to the
-// fixture's server.
-class ApplicationProxy
+// The environment's proxy (https_proxy) while it exists: an HTTP proxy that tunnels every host
+// name to the fixture's server.
+class EnvironmentProxy
 {
 public:
-    explicit ApplicationProxy(ServiceFixture &fixture)
+    explicit EnvironmentProxy(ServiceFixture &fixture)
         : m_proxy(fixture.server().origin().port())
     {
         if (m_proxy.listen())
-            QNetworkProxy::setApplicationProxy(
-                QNetworkProxy(QNetworkProxy::HttpProxy, u"127.0.0.1"_s, m_proxy.port()));
+            qputenv("https_proxy", "http://127.0.0.1:" + QByteArray::number(m_proxy.port()));
     }
-    ApplicationProxy(const ApplicationProxy &) = delete;
-    ApplicationProxy &operator=(const ApplicationProxy &) = delete;
-    ~ApplicationProxy() { QNetworkProxy::setApplicationProxy({}); }
+    EnvironmentProxy(const EnvironmentProxy &) = delete;
+    EnvironmentProxy &operator=(const EnvironmentProxy &) = delete;
+    ~EnvironmentProxy() { qunsetenv("https_proxy"); }
 
     bool isListening() const { return m_proxy.port() != 0; }
     const QList<QByteArray> &tunnels() const { return m_proxy.tunnels(); }
@@ -52,6 +50,10 @@ const QByteArray preparedAnswer =
     R"({"uploadID":"up-1","uploadURL":"https://storage.example/put?sig=a%2Bb","x":1})";
 const QByteArray missingUploadID = R"({"uploadURL":"https://s/put"})";
 const QByteArray emptyFileAnswer = R"({"uploadID":"u","uploadURL":"https://s.example/p"})";
+QByteArray preparedAnswerFor(const QUrl &uploadURL)
+{
+    return R"({"uploadID":"up-1","uploadURL":")" + uploadURL.toEncoded() + R"("})";
+}
 
 } // namespace
 
@@ -266,6 +268,50 @@ private Q_SLOTS:
         }
     }
 
+    // The calls of one share (one holder) go over one connection, each with exactly its own
+    // headers; another share opens a connection of its own.
+    void aShareReusesItsConnection()
+    {
+        ServiceFixture fixture;
+        const auto storage = fixture.server().origin().resolved(QUrl(u"/storage/x"_s));
+        const QByteArray answer = preparedAnswerFor(storage);
+        fixture.server().setHandler([answer](const RecordedRequest &request) {
+            if (request.target.startsWith("/storage"))
+                return ScriptedResponse{204, {}, {}, false, false};
+            return ScriptedResponse::json(200, answer);
+        });
+        const auto share = [&fixture, &storage] {
+            for (const char *name : {"a.txt", "b.txt"}) {
+                const auto file = sharedFile(fixture, name, "text/plain", name);
+                const auto prepared = TaskResult<FileUploadPipeline::PreparedUpload>::wait(
+                    FileUploadPipeline::prepareUpload(fixture.holder(), file, std::nullopt));
+                if (!prepared.value)
+                    return false;
+                const auto sent = TaskResult<bool>::wait(
+                    uploaded(FileUploadPipeline::uploadFile(fixture.holder(), file, storage, {})));
+                if (!sent.value)
+                    return false;
+            }
+            return TaskResult<QByteArray>::wait(
+                       FileUploadPipeline::postNativeShare(fixture.holder(), "{}"))
+                .value.has_value();
+        };
+
+        QVERIFY(share());
+        QCOMPARE(fixture.server().requests().size(), 5);
+        QCOMPARE(fixture.server().connections(), 1);
+        for (const auto &request : fixture.server().requests()) {
+            const bool storagePut = request.target.startsWith("/storage");
+            QCOMPARE(request.headerValues("Cookie").isEmpty(), storagePut);
+            QCOMPARE(request.headerValues("Origin").isEmpty(), storagePut);
+            QCOMPARE(request.headerValues("Accept").isEmpty(), storagePut);
+        }
+
+        fixture.resetHolder();
+        QVERIFY(share());
+        QCOMPARE(fixture.server().connections(), 2);
+    }
+
     void customDomainRule_data()
     {
         QTest::addColumn<QString>("origin");
@@ -288,7 +334,7 @@ private Q_SLOTS:
     void customDomainUsesOnlyTheProxy()
     {
         ServiceFixture fixture;
-        ApplicationProxy proxy(fixture);
+        EnvironmentProxy proxy(fixture);
         QVERIFY(proxy.isListening());
         fixture.resetHolder(QUrl(u"https://acme.zelt.team"_s));
         fixture.server().enqueue(ScriptedResponse{200, {}, {}, false, false});
@@ -309,12 +355,12 @@ private Q_SLOTS:
         QCOMPARE(request.body, "png-bytes"_ba);
     }
 
-    // The storage URL is reached through the system's HTTP proxy too, tunnelled, with the
+    // The storage URL is reached through the environment's HTTP proxy too, tunnelled, with the
     // whole body and its own running total.
-    void directUploadThroughTheSystemProxy()
+    void directUploadThroughTheEnvironmentProxy()
     {
         ServiceFixture fixture;
-        ApplicationProxy proxy(fixture);
+        EnvironmentProxy proxy(fixture);
         QVERIFY(proxy.isListening());
         fixture.server().enqueue(ScriptedResponse{204, {}, {}, false, false});
 

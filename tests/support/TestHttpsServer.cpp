@@ -65,6 +65,7 @@ void TestHttpsServer::onConnection()
         if (!socket)
             continue;
         socket->setParent(this);
+        ++m_connections;
         connect(socket, &QSslSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
         connect(socket, &QSslSocket::disconnected, this, [this, socket] {
             m_buffers.remove(socket);
@@ -77,15 +78,22 @@ void TestHttpsServer::onReadyRead(QSslSocket *socket)
 {
     auto &buffer = m_buffers[socket];
     buffer += socket->readAll();
+    // Requests one after another on the same connection.
+    while (m_buffers.contains(socket) && handleRequest(socket, m_buffers[socket])) {
+    }
+}
+
+bool TestHttpsServer::handleRequest(QSslSocket *socket, QByteArray &buffer)
+{
     const auto headerEnd = buffer.indexOf("\r\n\r\n");
     if (headerEnd < 0)
-        return;
+        return false;
 
     RecordedRequest request;
     const auto lines = buffer.left(headerEnd).split('\n');
     const auto requestLine = lines.first().trimmed().split(' ');
     if (requestLine.size() != 3)
-        return;
+        return false;
     request.method = requestLine[0];
     request.target = requestLine[1];
     qsizetype contentLength = 0;
@@ -103,20 +111,21 @@ void TestHttpsServer::onReadyRead(QSslSocket *socket)
     if (m_resetMatches && m_resetMatches(request)) {
         const qint64 received = buffer.size() - (headerEnd + 4);
         if (received < std::min(m_resetAfter, contentLength))
-            return;
+            return false;
         request.body = buffer.mid(headerEnd + 4, std::min(received, contentLength));
         m_requests.append(request);
         reset(socket);
         Q_EMIT requestReceived();
-        return;
+        return false;
     }
     if (buffer.size() < headerEnd + 4 + contentLength)
-        return;
+        return false;
     request.body = buffer.mid(headerEnd + 4, contentLength);
-    buffer.clear();
+    buffer.remove(0, headerEnd + 4 + contentLength);
     m_requests.append(request);
     answer(socket, request);
     Q_EMIT requestReceived();
+    return true;
 }
 
 void TestHttpsServer::answer(QSslSocket *socket, const RecordedRequest &request)
@@ -134,24 +143,27 @@ void TestHttpsServer::answer(QSslSocket *socket, const RecordedRequest &request)
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " Scripted\r\n";
     for (const auto &[name, value] : response.headers)
         head += name + ": " + value + "\r\n";
+    const bool close = response.close || response.closeDelimited;
     if (!response.closeDelimited)
         head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
-    head += "Connection: close\r\n\r\n";
+    head += close ? "Connection: close\r\n\r\n" : "\r\n";
     socket->write(head);
     if (response.trickle <= std::chrono::milliseconds::zero() || response.body.isEmpty()) {
         socket->write(response.body);
-        socket->disconnectFromHost();
+        if (close)
+            socket->disconnectFromHost();
         return;
     }
     // One byte per tick; the timer belongs to the socket, so a client that goes away ends it.
     auto *timer = new QTimer(socket);
     timer->setInterval(response.trickle);
     connect(timer, &QTimer::timeout, socket,
-            [socket, timer, body = response.body, sent = 0]() mutable {
+            [socket, timer, close, body = response.body, sent = 0]() mutable {
                 socket->write(body.mid(sent++, 1));
                 if (sent == body.size()) {
                     timer->stop();
-                    socket->disconnectFromHost();
+                    if (close)
+                        socket->disconnectFromHost();
                 }
             });
     timer->start();

@@ -37,6 +37,9 @@ struct ScriptedResponse
     bool stall = false;
     // Send no Content-Length and end the body by closing the connection.
     bool closeDelimited = false;
+    // Close the connection after this answer ("Connection: close"); else it stays open for
+    // the next request.
+    bool close = false;
     // Send the body one byte at a time at this interval, after the head; 0 sends it at once.
     std::chrono::milliseconds trickle{0};
 
@@ -44,7 +47,7 @@ struct ScriptedResponse
 };
 
 // An HTTPS/1.1 server on 127.0.0.1 for tests: answers in order from a queue (or a handler),
-// records every request, one request per connection.
+// records every request, and keeps connections open between requests (it counts them).
 class TestHttpsServer : public QObject
 {
     Q_OBJECT
@@ -72,6 +75,8 @@ public:
         m_resetAfter = afterBodyBytes;
     }
     int resets() const { return m_resets; }
+    // Connections accepted so far, each with a full TLS handshake.
+    int connections() const { return m_connections; }
 
     const QList<RecordedRequest> &requests() const { return m_requests; }
     void clearRequests() { m_requests.clear(); }
@@ -82,6 +87,8 @@ Q_SIGNALS:
 private:
     void onConnection();
     void onReadyRead(QSslSocket *socket);
+    // Takes one whole request off the buffer and answers it; false when none is complete.
+    bool handleRequest(QSslSocket *socket, QByteArray &buffer);
     void answer(QSslSocket *socket, const RecordedRequest &request);
     void reset(QSslSocket *socket);
 
@@ -93,4 +100,5 @@ private:
     std::function<bool(const RecordedRequest &)> m_resetMatches;
     qint64 m_resetAfter = 0;
     int m_resets = 0;
+    int m_connections = 0;
 };

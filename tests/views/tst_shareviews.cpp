@@ -590,6 +590,13 @@ private Q_SLOTS:
         QTRY_VERIFY(shown(sheet.item(u"passkeyPanel"_s)));
         QCOMPARE(sheet.text(u"passkeyTitle"_s), u"Use your security key"_s);
         QCOMPARE(sheet.text(u"passkeyStep"_s), u"Touch your security key to continue."_s);
+        // A passkey that is not on a key goes to Zelt from here.
+        QVERIFY(shown(sheet.item(u"passkeyOpenZelt"_s)));
+        QVERIFY(shown(sheet.item(u"passkeyElsewhere"_s)));
+        sheet.screenshot(dark ? u"passkey-touch-dark"_s : u"passkey-touch-light"_s);
+        QSignalSpy handOff(presenter, &SecurityKeyPresenter::handOffRequested);
+        QMetaObject::invokeMethod(sheet.item(u"passkeyOpenZelt"_s), "clicked");
+        QCOMPARE(handOff.size(), 1);
 
         auto pin = presenter->requestPin(3, true);
         QTRY_VERIFY(shown(sheet.item(u"pinField"_s)));

@@ -216,6 +216,8 @@ struct DevService::Private
 
     // https://<host>:<port> for the host the client used, when it is one of the service's.
     QString hostName(const httplib::Request &request) const;
+    // The port in the service's origins: the public one when a relay stands in front.
+    int clientPort() const { return options.publicPort ? options.publicPort : port; }
     QString requestOrigin(const httplib::Request &request) const;
     bool isOwnOrigin(const QString &origin) const;
     // The session of the request, or an answer (401, or 403 for a foreign Origin) in response.
@@ -373,21 +375,21 @@ void DevService::Private::log(const QString &line)
 QString DevService::Private::hostName(const httplib::Request &request) const
 {
     const auto host = header(request, "Host").toLower();
-    if (host == u"127.0.0.1:%1"_s.arg(port))
+    if (host == u"127.0.0.1:%1"_s.arg(clientPort()))
         return u"127.0.0.1"_s;
     return u"localhost"_s;
 }
 
 QString DevService::Private::requestOrigin(const httplib::Request &request) const
 {
-    return u"https://%1:%2"_s.arg(hostName(request)).arg(port);
+    return u"https://%1:%2"_s.arg(hostName(request)).arg(clientPort());
 }
 
 bool DevService::Private::isOwnOrigin(const QString &origin) const
 {
     const auto lowered = origin.toLower();
-    return lowered == u"https://localhost:%1"_s.arg(port) ||
-           lowered == u"https://127.0.0.1:%1"_s.arg(port);
+    return lowered == u"https://localhost:%1"_s.arg(clientPort()) ||
+           lowered == u"https://127.0.0.1:%1"_s.arg(clientPort());
 }
 
 std::optional<SessionRegistry::Authentication>
@@ -902,7 +904,7 @@ void DevService::Private::beginSudo(httplib::Response &response,
                                      {u"challenge"_s, Base64Url::encode(attempt.challenge)},
                                      {u"rpID"_s, QString(relyingPartyId)},
                                      {u"allowCredentialIDs"_s, allowed},
-                                     {u"userVerification"_s, u"preferred"_s}}}});
+                                     {u"userVerification"_s, options.userVerification}}}});
 }
 
 void DevService::Private::completeSudo(httplib::Response &response,
@@ -920,8 +922,9 @@ void DevService::Private::completeSudo(httplib::Response &response,
     expectation.challenge = attempt->challenge;
     expectation.rpId = relyingPartyId;
     // The page origin a browser reports, and the relying party's own origin.
-    expectation.origins = {u"https://localhost"_s, u"https://localhost:%1"_s.arg(port)};
+    expectation.origins = {u"https://localhost"_s, u"https://localhost:%1"_s.arg(clientPort())};
     expectation.userHandle = user ? user->userHandle : QByteArray();
+    expectation.userVerificationRequired = options.userVerification == u"required"_s;
     const auto result =
         PasskeyVerifier::verify(params.value(u"response"_s).toObject(), expectation,
                                 user ? user->credentials : QList<PasskeyCredential>());
@@ -1080,7 +1083,7 @@ quint16 DevService::port() const
 
 QString DevService::origin() const
 {
-    return u"https://localhost:%1"_s.arg(d->port);
+    return u"https://localhost:%1"_s.arg(d->clientPort());
 }
 
 QString DevService::certificateAuthorityFile() const

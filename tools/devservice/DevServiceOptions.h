@@ -21,8 +21,14 @@ struct DevServiceOptions
     QString dataDirectory;
     // 0 takes any free port.
     quint16 port = 8443;
+    // The port clients reach the service on, when something stands in front of it (a relay
+    // that forwards to port); 0: port itself. Origins and upload URLs name it.
+    quint16 publicPort = 0;
     // Shares need an active sudo session, opened with a passkey.
     bool requirePasskey = false;
+    // What the step-up asks of the authenticator: "preferred", "required" or "discouraged".
+    // Only "required" refuses an assertion without the user-verified flag.
+    QString userVerification = QStringLiteral("preferred");
     // Every Nth request of a session rotates its cookie; 0 never does.
     int rotateEvery = 0;
     // How long a rotated-away cookie value is still accepted.

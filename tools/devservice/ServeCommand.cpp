@@ -38,6 +38,9 @@ int ServeCommand::run(const QStringList &arguments)
          u"directory of ZeltDevCertificateAuthorities)."_s,
          u"dir"_s},
         {u"require-passkey"_s, u"Shares need a sudo session opened with a passkey."_s},
+        {u"user-verification"_s,
+         u"What the step-up asks of the passkey: preferred, required or discouraged."_s, u"mode"_s,
+         u"preferred"_s},
         {u"rotate-every"_s, u"Rotate the session cookie on every Nth request (0: never)."_s, u"n"_s,
          u"0"_s},
         {u"rotation-grace"_s, u"Seconds a rotated-away cookie value is still accepted."_s,
@@ -46,7 +49,12 @@ int ServeCommand::run(const QStringList &arguments)
         {u"direct-upload"_s, u"What the direct upload target does: ok, fail-403, fail-network."_s,
          u"mode"_s, u"ok"_s},
         {u"latency"_s, u"Milliseconds added before every answer."_s, u"ms"_s, u"0"_s},
+        {u"public-port"_s,
+         u"The port clients connect to when a relay in front forwards to the service's own."_s,
+         u"n"_s},
         {u"ready-file"_s, u"Written with the origin once the port is open."_s, u"file"_s},
+        {u"port-file"_s, u"Written with the port the service listens on once it is open."_s,
+         u"file"_s},
     });
     DevCommandLine::addBundleOption(parser);
     if (!DevCommandLine::parse(parser, arguments))
@@ -70,7 +78,19 @@ int ServeCommand::run(const QStringList &arguments)
             return 2;
         options.port = quint16(*port);
     }
+    if (parser.isSet(u"public-port"_s)) {
+        const auto port = number(parser, u"public-port"_s, 1);
+        if (!port || *port > 65535)
+            return 2;
+        options.publicPort = quint16(*port);
+    }
     options.requirePasskey = parser.isSet(u"require-passkey"_s);
+    options.userVerification = parser.value(u"user-verification"_s);
+    if (!QStringList{u"preferred"_s, u"required"_s, u"discouraged"_s}.contains(
+            options.userVerification)) {
+        DevCommandLine::error(u"--user-verification is preferred, required or discouraged"_s);
+        return 2;
+    }
     const auto rotateEvery = number(parser, u"rotate-every"_s, 0);
     const auto grace = number(parser, u"rotation-grace"_s, 0);
     const auto sudo = number(parser, u"sudo-seconds"_s, 1);
@@ -117,6 +137,12 @@ int ServeCommand::run(const QStringList &arguments)
             if (!ready.open(QIODevice::WriteOnly) ||
                 ready.write(service.origin().toUtf8() + '\n') < 0 || !ready.commit())
                 DevCommandLine::error(u"cannot write the ready file"_s);
+        }
+        if (parser.isSet(u"port-file"_s)) {
+            QSaveFile ready(parser.value(u"port-file"_s));
+            if (!ready.open(QIODevice::WriteOnly) ||
+                ready.write(QByteArray::number(service.port()) + '\n') < 0 || !ready.commit())
+                DevCommandLine::error(u"cannot write the port file"_s);
         }
         std::thread waiter([&service, signals] {
             int received = 0;
