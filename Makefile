@@ -3,7 +3,7 @@ PRESET ?= dev
 BUILD_DIR := build/$(PRESET)
 
 .PHONY: all deps configure build test run serve format format-check clean bench bench-image \
-        bench-memory bench-startup install fuzz-build fuzz fuzz-smoke
+        bench-memory bench-startup install deb fuzz-build fuzz fuzz-smoke
 
 all: build
 
@@ -60,6 +60,19 @@ install: deps
 	  sudo=; [ -w "$$target" ] || sudo=sudo; \
 	  echo "$$sudo env DESTDIR=$(DESTDIR) cmake --install build/$(INSTALL_PRESET)"; \
 	  $$sudo env DESTDIR="$(DESTDIR)" cmake --install build/$(INSTALL_PRESET)
+
+# The Debian packages of debian/ (release configuration, under /usr), written to build/deb with
+# their .buildinfo and .changes; the build tree is build/debian.
+DEB_DIR := build/deb
+deb: deps
+	rm -rf $(DEB_DIR) && mkdir -p $(DEB_DIR)
+	@set -e; name=$$(dpkg-parsechangelog -S Source)_$$(dpkg-parsechangelog -S Version); \
+	  arch=$$(dpkg-architecture -qDEB_HOST_ARCH); \
+	  set -x; DEB_BUILD_OPTIONS="parallel=2 $(DEB_BUILD_OPTIONS)" ZELT_DEB_OUTPUT=$(DEB_DIR) \
+	  dpkg-buildpackage -b -uc -us --buildinfo-option=-u$(DEB_DIR) --changes-option=-u$(DEB_DIR) \
+	    --buildinfo-file=$(DEB_DIR)/$${name}_$${arch}.buildinfo \
+	    --changes-file=$(DEB_DIR)/$${name}_$${arch}.changes
+	lintian --fail-on error,warning $(DEB_DIR)/*.changes
 
 # Time from exec to the sheet's first frame against a minimal Qt Quick window, in an optimised
 # build under Xvfb; not part of `make test`. BENCH_RUNS sets the runs per program.
