@@ -1,5 +1,6 @@
 #include "DevServiceFixture.h"
 #include "InstalledShare.h"
+#include "VirtualDisplay.h"
 #include "service/FileSessionKeychain.h"
 #include "service/NativeSharedSession.h"
 
@@ -345,23 +346,18 @@ private Q_SLOTS:
     // session bus with its accessibility bus, under Xvfb; tests/accessibility has the steps.
     void accessibleShareByKeyboard()
     {
-        const auto xvfb = QStandardPaths::findExecutable(u"Xvfb"_s);
-        const auto xdotool = QStandardPaths::findExecutable(u"xdotool"_s);
         const QString launcher = u"/usr/libexec/at-spi-bus-launcher"_s;
         const QString python = u"/usr/bin/python3"_s;
         QProcess probe;
         probe.start(python, {u"-c"_s, u"import pyatspi"_s});
-        if (xvfb.isEmpty() || xdotool.isEmpty() || !QFileInfo::exists(launcher) ||
+        if (!VirtualDisplay::toolsInstalled() || !QFileInfo::exists(launcher) ||
             !probe.waitForFinished(slow) || probe.exitCode() != 0)
             QSKIP("needs Xvfb, xdotool, at-spi2-core and python3-pyatspi (scripts/install-deps "
                   "installs them)");
 
-        QProcess server;
-        server.start(xvfb, {u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s, u"1024x768x24"_s,
-                            u"-nolisten"_s, u"tcp"_s, u"-noreset"_s});
-        QVERIFY(server.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine(), slow);
-        const QString display = u":"_s + QString::fromLatin1(server.readLine().trimmed());
+        const VirtualDisplay screen;
+        const QString display = screen.display();
+        QVERIFY(!display.isEmpty());
         PrivateBus bus(false);
         QVERIFY(bus.isReady());
         // The accessibility bus, which the sheet finds through the session bus.
@@ -373,11 +369,9 @@ private Q_SLOTS:
         accessibility.setProcessEnvironment(desktop);
         accessibility.start(launcher, {u"--launch-immediately"_s});
         QVERIFY(accessibility.waitForStarted());
-        const auto stop = qScopeGuard([&] {
-            for (auto *process : {&accessibility, &server}) {
-                process->terminate();
-                process->waitForFinished();
-            }
+        const auto stop = qScopeGuard([&accessibility] {
+            accessibility.terminate();
+            accessibility.waitForFinished();
         });
 
         DevServiceFixture service;
@@ -429,24 +423,11 @@ private Q_SLOTS:
     // Ctrl+Return, and the process ends once the service has the share.
     void windowSharesThroughThePicker()
     {
-        const auto xvfb = QStandardPaths::findExecutable(u"Xvfb"_s);
-        const auto xdotool = QStandardPaths::findExecutable(u"xdotool"_s);
-        if (xvfb.isEmpty() || xdotool.isEmpty())
+        if (!VirtualDisplay::toolsInstalled())
             QSKIP("needs Xvfb and xdotool (scripts/install-deps installs them)");
-
-        // -noreset: the server otherwise resets whenever its last client goes, and each xdotool
-        // call below is a client of its own; a sheet connecting during such a reset is refused
-        // ("could not connect to display") and ends before it has a window.
-        QProcess server;
-        server.start(xvfb, {u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s, u"1024x768x24"_s,
-                            u"-nolisten"_s, u"tcp"_s, u"-noreset"_s});
-        QVERIFY(server.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine(), slow);
-        const QString display = u":"_s + QString::fromLatin1(server.readLine().trimmed());
-        const auto stopServer = qScopeGuard([&server] {
-            server.terminate();
-            server.waitForFinished();
-        });
+        const VirtualDisplay screen;
+        const QString display = screen.display();
+        QVERIFY(!display.isEmpty());
 
         DevServiceFixture service;
         InstalledShare share(service);
@@ -476,14 +457,8 @@ private Q_SLOTS:
             }
         });
 
-        QProcessEnvironment tools;
-        tools.insert(u"DISPLAY"_s, display);
-        const auto run = [&](const QStringList &arguments) {
-            QProcess tool;
-            tool.setProcessEnvironment(tools);
-            tool.start(xdotool, arguments);
-            tool.waitForFinished(slow);
-            return QString::fromLatin1(tool.readAllStandardOutput()).trimmed();
+        const auto run = [&screen](const QStringList &arguments) {
+            return screen.xdotool(arguments);
         };
         QString window;
         QTRY_VERIFY_WITH_TIMEOUT(

@@ -1,4 +1,5 @@
 #include "DevServiceFixture.h"
+#include "VirtualDisplay.h"
 #include "service/FileSessionKeychain.h"
 #include "service/NativeSharedSession.h"
 
@@ -433,24 +434,13 @@ private Q_SLOTS:
     // in a window, Send sends, and the development service has both items.
     void shareReachesTheService()
     {
-        const auto xvfb = QStandardPaths::findExecutable(u"Xvfb"_s);
-        const auto xdotool = QStandardPaths::findExecutable(u"xdotool"_s);
-        if (xvfb.isEmpty() || xdotool.isEmpty())
+        if (!VirtualDisplay::toolsInstalled())
             QSKIP("needs Xvfb and xdotool (scripts/install-deps installs them)");
-        // -noreset: each xdotool call is a client of its own, and the server otherwise resets
-        // when the last one goes, refusing a sheet that connects meanwhile.
-        QProcess server;
-        server.start(xvfb, {u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s, u"1024x768x24"_s,
-                            u"-nolisten"_s, u"tcp"_s, u"-noreset"_s});
-        QVERIFY(server.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine(), slow);
-        const QString display = u":"_s + QString::fromLatin1(server.readLine().trimmed());
         // The sheet runs detached, out of the test's reach: it ends with its display at the
         // latest.
-        const auto stopServer = qScopeGuard([&server] {
-            server.terminate();
-            server.waitForFinished();
-        });
+        const VirtualDisplay screen;
+        const QString display = screen.display();
+        QVERIFY(!display.isEmpty());
 
         DevServiceFixture service;
         HelperPrefix prefix;
@@ -481,14 +471,8 @@ private Q_SLOTS:
         QVERIFY(exchange.finished);
         QCOMPARE(exchange.answers, (QList<QJsonObject>{{{u"output"_s, QJsonObject()}}}));
 
-        QProcessEnvironment tools;
-        tools.insert(u"DISPLAY"_s, display);
-        const auto run = [&](const QStringList &arguments) {
-            QProcess tool;
-            tool.setProcessEnvironment(tools);
-            tool.start(xdotool, arguments);
-            tool.waitForFinished(slow);
-            return QString::fromLatin1(tool.readAllStandardOutput()).trimmed();
+        const auto run = [&screen](const QStringList &arguments) {
+            return screen.xdotool(arguments);
         };
         QString window;
         QTRY_VERIFY_WITH_TIMEOUT(

@@ -16,6 +16,9 @@ public:
     VirtualDisplay(const VirtualDisplay &) = delete;
     VirtualDisplay &operator=(const VirtualDisplay &) = delete;
 
+    // Whether Xvfb and xdotool are installed.
+    static bool toolsInstalled();
+
     // Empty when Xvfb or xdotool is missing, or the server did not start.
     QString display() const { return m_display; }
 

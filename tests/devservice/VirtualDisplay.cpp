@@ -35,6 +35,12 @@ bool isRunning(pid_t process)
 
 } // namespace
 
+bool VirtualDisplay::toolsInstalled()
+{
+    return !QStandardPaths::findExecutable(u"Xvfb"_s).isEmpty() &&
+           !QStandardPaths::findExecutable(u"xdotool"_s).isEmpty();
+}
+
 VirtualDisplay::VirtualDisplay()
     : m_xdotool(QStandardPaths::findExecutable(u"xdotool"_s))
 {
