@@ -8,10 +8,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString tr(const char *text)
+struct Text
 {
-    return QCoreApplication::translate("ZeltControls", text);
-}
+    Q_DECLARE_TR_FUNCTIONS(ZeltControls)
+};
 
 // Bus error texts may span lines; the user gets one.
 QString oneLine(QString text)
@@ -65,10 +65,9 @@ void MainApplication::call(QDBusMessage message)
     qRegisterMetaType<QDBusMessage>();
     auto bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        throw Error(
-            Error::Kind::NoBus,
-            oneLine(
-                tr("Cannot open Zelt: no D-Bus session bus (%1)").arg(bus.lastError().message())));
+        throw Error(Error::Kind::NoBus,
+                    oneLine(Text::tr("Cannot open Zelt: no D-Bus session bus (%1)")
+                                .arg(bus.lastError().message())));
     }
     // The bus starts the application for the call when it is installed but not running.
     message.setAutoStartService(true);
@@ -79,22 +78,26 @@ void MainApplication::call(QDBusMessage message)
     const QString name = reply.errorName();
     const QString detail = reply.errorMessage();
     if (isMissingService(name)) {
-        throw Error(Error::Kind::NotInstalled,
-                    oneLine(tr("Cannot open Zelt: the Zelt application (%1) is not installed on "
-                               "this session bus")
-                                .arg(serviceName)));
+        throw Error(
+            Error::Kind::NotInstalled,
+            oneLine(Text::tr("Cannot open Zelt: the Zelt application (%1) is not installed on "
+                             "this session bus")
+                        .arg(serviceName)));
     }
     if (name.startsWith("org.freedesktop.DBus.Error.Spawn."_L1))
-        throw Error(Error::Kind::NotStarted,
-                    oneLine(tr("Cannot open Zelt: it could not be started (%1)").arg(detail)));
+        throw Error(
+            Error::Kind::NotStarted,
+            oneLine(Text::tr("Cannot open Zelt: it could not be started (%1)").arg(detail)));
     if (name == "org.freedesktop.DBus.Error.NoReply"_L1 ||
         name == "org.freedesktop.DBus.Error.Timeout"_L1) {
         throw Error(Error::Kind::NotStarted,
-                    oneLine(tr("Cannot open Zelt: it did not answer (%1)").arg(detail)));
+                    oneLine(Text::tr("Cannot open Zelt: it did not answer (%1)").arg(detail)));
     }
     if (name == "org.freedesktop.DBus.Error.Disconnected"_L1)
-        throw Error(Error::Kind::NoBus,
-                    oneLine(tr("Cannot open Zelt: the session bus went away (%1)").arg(detail)));
-    throw Error(Error::Kind::Refused,
-                oneLine(tr("Cannot open Zelt: it refused the request (%1: %2)").arg(name, detail)));
+        throw Error(
+            Error::Kind::NoBus,
+            oneLine(Text::tr("Cannot open Zelt: the session bus went away (%1)").arg(detail)));
+    throw Error(
+        Error::Kind::Refused,
+        oneLine(Text::tr("Cannot open Zelt: it refused the request (%1: %2)").arg(name, detail)));
 }

@@ -9,6 +9,7 @@
 
 #include "DesktopNotification.h"
 #include "MainApplication.h"
+#include "Translations.h"
 #include "ZeltControls.h"
 
 #include <QCoreApplication>
@@ -25,17 +26,17 @@ namespace {
 constexpr int exitUnreachable = 1;
 constexpr int exitUsage = 2;
 
-QString tr(const char *text)
+struct Text
 {
-    return QCoreApplication::translate("ZeltControls", text);
-}
+    Q_DECLARE_TR_FUNCTIONS(ZeltControls)
+};
 
 QString usage()
 {
     QStringList kinds;
     for (const auto &control : ZeltMacWidgetBundle::body())
         kinds.append(control.kindText());
-    return tr("usage: zelt-controls run KIND | open | list (KIND is one of %1)")
+    return Text::tr("usage: zelt-controls run KIND | open | list (KIND is one of %1)")
         .arg(kinds.join(u", "_s));
 }
 
@@ -66,11 +67,12 @@ void list()
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    Translations::install();
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
 
     if (arguments.isEmpty())
-        return usageError(tr("no command given"));
+        return usageError(Text::tr("no command given"));
     const QString command = arguments.takeFirst();
 
     if (command == "--help"_L1 || command == "-h"_L1) {
@@ -91,10 +93,10 @@ int main(int argc, char **argv)
         }
         if (command == "run"_L1) {
             if (arguments.size() != 1)
-                return usageError(tr("run takes exactly one KIND"));
+                return usageError(Text::tr("run takes exactly one KIND"));
             const ZeltControl *control = ZeltMacWidgetBundle::control(arguments.first());
             if (!control)
-                return usageError(tr("unknown control kind \"%1\"").arg(arguments.first()));
+                return usageError(Text::tr("unknown control kind \"%1\"").arg(arguments.first()));
             MainApplication::activateAction(control->intentTypeText(), platformData);
             return 0;
         }
@@ -103,11 +105,11 @@ int main(int argc, char **argv)
         // Started from a launcher, nobody reads stderr: the desktop says it instead.
         if (error.kind() != MainApplication::Error::Kind::NoBus) {
             DesktopNotification::show(error.kind() == MainApplication::Error::Kind::NotInstalled
-                                          ? tr("Zelt is not installed")
-                                          : tr("Zelt could not be opened"),
+                                          ? Text::tr("Zelt is not installed")
+                                          : Text::tr("Zelt could not be opened"),
                                       error.message());
         }
         return exitUnreachable;
     }
-    return usageError(tr("unknown command \"%1\"").arg(command));
+    return usageError(Text::tr("unknown command \"%1\"").arg(command));
 }

@@ -6,6 +6,7 @@
 #include "BrowserShareRequest.h"
 #include "NativeMessageChannel.h"
 #include "SheetLauncher.h"
+#include "Translations.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -29,6 +30,7 @@ int main(int argc, char *argv[])
     std::signal(SIGPIPE, SIG_IGN);
 
     QCoreApplication application(argc, argv);
+    Translations::install();
     const NativeMessageChannel channel(STDIN_FILENO, frames);
     const auto answer = [&channel](const std::optional<QString> &error) {
         QJsonObject reply{{u"ok"_s, !error}};

@@ -4,6 +4,7 @@
 #include "ShareTemporaryDirectory.h"
 #include "ShareViewController.h"
 #include "TerminationSignals.h"
+#include "Translations.h"
 #include "host/ExtensionContext.h"
 #include "service/BundleConfiguration.h"
 #include "service/ServiceEnvironment.h"
@@ -28,14 +29,24 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const char *usage =
-    "Usage: zelt-share [ITEM…]\n"
-    "       zelt-share --headless [--to tovi|thread:ID|search:TEXT] [--message TEXT] ITEM…\n"
-    "       zelt-share --headless --list-destinations\n"
-    "       zelt-share --status\n"
-    "ITEM: a file path or URI (data: URIs too), --text TEXT, --page JSON, or - (standard\n"
-    "input); --page - reads the page from standard input, --uri-list - a list of URIs.\n"
-    "Without --headless the share sheet opens over the items.\n";
+struct Text
+{
+    Q_DECLARE_TR_FUNCTIONS(ZeltShareCommand)
+};
+
+QString usage()
+{
+    //: The command's usage. Keep the options and tovi, thread:ID, search:TEXT, JSON and ITEM as
+    //: they are; the lines are at most 80 characters wide.
+    return Text::tr("Usage: zelt-share [ITEM…]\n"
+                    "       zelt-share --headless [--to tovi|thread:ID|search:TEXT]\n"
+                    "                  [--message TEXT] ITEM…\n"
+                    "       zelt-share --headless --list-destinations\n"
+                    "       zelt-share --status\n"
+                    "ITEM: a file path or URI (data: URIs too), --text TEXT, --page JSON, or -\n"
+                    "(standard input). --page - reads the page from standard input, --uri-list -\n"
+                    "a list of URIs. Without --headless the share sheet opens with the items.\n");
+}
 
 const char *sourceName(ServiceOrigin::Source source)
 {
@@ -54,12 +65,16 @@ int printStatus(const ServiceEnvironment &environment)
 {
     const auto loaded = environment.sessionStore().loadSessionWithState(environment.baseOrigin());
     QTextStream out(stdout);
-    out << "Base origin: " << environment.baseOrigin().toString() << " ("
-        << sourceName(environment.originSource()) << ")\n"
-        << "Shared session: "
-        << (loaded.session              ? "signed in"
-            : loaded.keyringUnavailable ? "unknown (the keyring is locked or unreachable)"
-                                        : "none (open Zelt and sign in)")
+    //: The origin's source is one of "production", "development" and "adopted", untranslated.
+    out << Text::tr("Base origin: %1 (%2)")
+               .arg(environment.baseOrigin().toString(),
+                    QString::fromLatin1(sourceName(environment.originSource())))
+        << '\n'
+        << Text::tr("Shared session: %1")
+               .arg(loaded.session              ? Text::tr("signed in")
+                    : loaded.keyringUnavailable ? Text::tr("unknown (the keyring is locked or "
+                                                           "unreachable)")
+                                                : Text::tr("none (open Zelt and sign in)"))
         << '\n';
     return 0;
 }
@@ -84,8 +99,16 @@ struct CommandLine
     bool help = false;
     HeadlessShare::Options options;
     QStringList items;
-    // A usage error, to print before the usage.
-    QString error;
+    // A usage error, to print before the usage: a text of the ZeltShareCommand context, with
+    // the option it names for its %1.
+    const char *error = nullptr;
+    QString errorArgument;
+
+    QString errorText() const
+    {
+        const QString text = Text::tr(error);
+        return errorArgument.isNull() ? text : text.arg(errorArgument);
+    }
 };
 
 // Our own options come first; everything else (and all after "--") describes the items.
@@ -122,18 +145,21 @@ CommandLine parseCommandLine(const QStringList &arguments)
         } else if (argument == u"--to" && hasValue) {
             line.options.destination = parseDestination(value());
             if (!line.options.destination)
-                line.error = u"--to takes tovi, thread:ID or search:TEXT."_s;
+                line.error = QT_TRANSLATE_NOOP("ZeltShareCommand",
+                                               "--to takes tovi, thread:ID or search:TEXT.");
         } else if (argument == u"--message" || argument == u"--to") {
-            line.error = argument + u": a value is missing."_s;
+            line.error = QT_TRANSLATE_NOOP("ZeltShareCommand", "%1: a value is missing.");
+            line.errorArgument = argument;
         } else {
             line.items.append(argument);
         }
     }
     const auto &options = line.options;
     if (!line.headless && (options.listDestinations || options.destination || options.message))
-        line.error = u"--to, --message and --list-destinations need --headless."_s;
+        line.error = QT_TRANSLATE_NOOP("ZeltShareCommand",
+                                       "--to, --message and --list-destinations need --headless.");
     else if (options.listDestinations && !line.items.isEmpty())
-        line.error = u"--list-destinations takes no items."_s;
+        line.error = QT_TRANSLATE_NOOP("ZeltShareCommand", "--list-destinations takes no items.");
     return line;
 }
 
@@ -161,13 +187,21 @@ int main(int argc, char *argv[])
     for (int i = 1; i < argc; ++i)
         arguments.append(argumentText(argv[i]));
     const auto commandLine = parseCommandLine(arguments);
-    if (commandLine.help) {
-        QTextStream(stdout) << usage;
-        return 0;
-    }
-    if (!commandLine.error.isEmpty()) {
-        QTextStream(stderr) << HeadlessShare::terminalText(commandLine.error) << '\n' << usage;
-        return 2;
+    // What ends before a window could open speaks the user's language too.
+    const auto answer = [&](FILE *stream, const auto &text, int status) {
+        QCoreApplication core(argc, argv);
+        Translations::install();
+        QTextStream(stream) << text();
+        return status;
+    };
+    if (commandLine.help)
+        return answer(
+            stdout, [] { return usage(); }, 0);
+    if (commandLine.error) {
+        return answer(
+            stderr,
+            [&] { return HeadlessShare::terminalText(commandLine.errorText()) + u'\n' + usage(); },
+            2);
     }
     // In a terminal, stderr carries the share's progress and its one line; the sheet's log
     // stays out of it unless asked for (QT_LOGGING_RULES, which takes precedence).
@@ -181,14 +215,20 @@ int main(int argc, char *argv[])
             qputenv("QT_QPA_PLATFORM", "offscreen");
         } else if (qEnvironmentVariableIsEmpty("DISPLAY") &&
                    qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
-            QTextStream(stderr) << "There is no display for the share sheet; use --headless to "
-                                   "share from a terminal.\n";
-            return 1;
+            return answer(
+                stderr,
+                [] {
+                    return Text::tr("There is no display for the share sheet; use --headless to "
+                                    "share from a terminal.") +
+                           u'\n';
+                },
+                1);
         }
     }
     QGuiApplication app(argc, argv);
+    Translations::install();
     QCoreApplication::setApplicationName(u"zelt-share"_s);
-    QGuiApplication::setApplicationDisplayName(u"Send to Zelt"_s);
+    QGuiApplication::setApplicationDisplayName(Text::tr("Send to Zelt"));
     QGuiApplication::setDesktopFileName(u"app.zelt.ZeltShare"_s);
     QNetworkProxyFactory::setUseSystemConfiguration(true);
     QTextStream errors(stderr);
@@ -211,7 +251,7 @@ int main(int argc, char *argv[])
         errors << HeadlessShare::terminalText(error.message()) << '\n';
         if (error.kind() == CommandLineError::Kind::Input)
             return 1;
-        errors << usage;
+        errors << usage();
         return 2;
     }
 

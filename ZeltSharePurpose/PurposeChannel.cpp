@@ -9,10 +9,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString tr(const char *text)
+struct Text
 {
-    return QCoreApplication::translate("PurposeChannel", text);
-}
+    Q_DECLARE_TR_FUNCTIONS(PurposeHelper)
+};
 
 // The menu writes its request as soon as the connection is made; a peer that says nothing for
 // this long is not going to.
@@ -39,10 +39,10 @@ bool PurposeChannel::waitForMore()
 QByteArray PurposeChannel::readRequest()
 {
     const auto endedEarly = [] {
-        return PurposeError(tr("The Share menu ended the request before sending all of it."));
+        return PurposeError(Text::tr("The Share menu ended the request before sending all of it."));
     };
     const auto malformed = [] {
-        return PurposeError(tr("The Share menu sent a request that Zelt cannot read."));
+        return PurposeError(Text::tr("The Share menu sent a request that Zelt cannot read."));
     };
 
     QByteArray line;
@@ -63,7 +63,7 @@ QByteArray PurposeChannel::readRequest()
     if (!ok || line.isEmpty())
         throw malformed();
     if (size > maximumRequestSize)
-        throw PurposeError(tr("The Share menu's request is too large for Zelt."));
+        throw PurposeError(Text::tr("The Share menu's request is too large for Zelt."));
 
     QByteArray request;
     // Grown as the bytes come, not taken at the length's word.

@@ -12,14 +12,14 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString tr(const char *text)
+struct Text
 {
-    return QCoreApplication::translate("PurposeRequest", text);
-}
+    Q_DECLARE_TR_FUNCTIONS(PurposeHelper)
+};
 
 PurposeError unreadable()
 {
-    return PurposeError(tr("The Share menu sent a request that Zelt cannot read."));
+    return PurposeError(Text::tr("The Share menu sent a request that Zelt cannot read."));
 }
 
 } // namespace
@@ -32,7 +32,7 @@ PurposeRequest PurposeRequest::fromCbor(const QString &pluginType, const QByteAr
     else if (pluginType == "ShareUrl"_L1)
         request.type = Type::ShareUrl;
     else
-        throw PurposeError(tr("Zelt cannot take this kind of share: %1").arg(pluginType));
+        throw PurposeError(Text::tr("Zelt cannot take this kind of share: %1").arg(pluginType));
 
     // One map and nothing after it.
     QCborStreamReader reader(cbor);

@@ -13,10 +13,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString tr(const char *text)
+struct Text
 {
-    return QCoreApplication::translate("SheetInvocation", text);
-}
+    Q_DECLARE_TR_FUNCTIONS(PurposeHelper)
+};
 
 // A URL as the error line may show it: without a password, and not a screenful.
 QString shown(const QString &url)
@@ -51,11 +51,11 @@ void checkData(const QString &uri)
     if (DataURI::parse(text, &error))
         return;
     if (error == DataURI::Error::TooLarge)
-        throw PurposeError(tr("%1 holds more than %2: save it as a file and share the file.")
+        throw PurposeError(Text::tr("%1 holds more than %2: save it as a file and share the file.")
                                .arg(DataURI::shortened(text),
                                     QLocale().formattedDataSize(DataURI::maximumBytes, 0,
                                                                 QLocale::DataSizeSIFormat)));
-    throw PurposeError(tr("Not a valid data: URI: %1").arg(DataURI::shortened(text)));
+    throw PurposeError(Text::tr("Not a valid data: URI: %1").arg(DataURI::shortened(text)));
 }
 
 } // namespace
@@ -63,14 +63,14 @@ void checkData(const QString &uri)
 SheetInvocation SheetInvocation::forRequest(const PurposeRequest &request)
 {
     if (request.urls.isEmpty())
-        throw PurposeError(tr("Choose a file to share."));
+        throw PurposeError(Text::tr("Choose a file to share."));
 
     QStringList operands;
     bool hasData = false;
     for (const auto &url : request.urls) {
         // One URI a line on standard input: a line break would split it in two.
         if (url.contains(u'\n') || url.contains(u'\r'))
-            throw PurposeError(tr("The Share menu sent a request that Zelt cannot read."));
+            throw PurposeError(Text::tr("The Share menu sent a request that Zelt cannot read."));
         if (url.startsWith("data:"_L1, Qt::CaseInsensitive)) {
             checkData(url);
             hasData = true;
@@ -79,7 +79,7 @@ SheetInvocation SheetInvocation::forRequest(const PurposeRequest &request)
         const QUrl parsed(url, QUrl::StrictMode);
         if (!parsed.isValid() || parsed.scheme().isEmpty())
             throw PurposeError(
-                tr("Zelt cannot share %1: it is neither a file nor a link.").arg(shown(url)));
+                Text::tr("Zelt cannot share %1: it is neither a file nor a link.").arg(shown(url)));
         if (isLocalFile(parsed)) {
             // file://localhost/path is /path, not the network path //localhost/path.
             QUrl local = parsed;
@@ -88,13 +88,14 @@ SheetInvocation SheetInvocation::forRequest(const PurposeRequest &request)
             // An argument ends at a NUL byte: file:///etc/passwd%00.txt would share /etc/passwd.
             if (path.contains(QChar(0)))
                 throw PurposeError(
-                    tr("Zelt cannot share %1: no file has that name.").arg(shown(url)));
+                    Text::tr("Zelt cannot share %1: no file has that name.").arg(shown(url)));
             operands.append(path);
         } else if (isWebLink(parsed)) {
             operands.append(url);
         } else {
             throw PurposeError(
-                tr("Zelt can share files on this computer and web links, not %1.").arg(shown(url)));
+                Text::tr("Zelt can share files on this computer and web links, not %1.")
+                    .arg(shown(url)));
         }
     }
 
@@ -108,7 +109,7 @@ SheetInvocation SheetInvocation::forRequest(const PurposeRequest &request)
                                                              {u"selection"_s, QString()}})
                                        .toJson(QJsonDocument::Compact);
         if (invocation.standardInput.size() > maximumPageRecordSize)
-            throw PurposeError(tr("The page's title is too long to share."));
+            throw PurposeError(Text::tr("The page's title is too long to share."));
         return invocation;
     }
     if (hasData) {
@@ -116,8 +117,9 @@ SheetInvocation SheetInvocation::forRequest(const PurposeRequest &request)
         for (const auto &url : request.urls)
             invocation.standardInput += url.toUtf8() + "\r\n";
         if (invocation.standardInput.size() > maximumURIListSize)
-            throw PurposeError(tr("The shared data is more than Zelt takes at once. Share fewer "
-                                  "items, or save them as files and share the files."));
+            throw PurposeError(
+                Text::tr("The shared data is more than Zelt takes at once. Share fewer "
+                         "items, or save them as files and share the files."));
         return invocation;
     }
     invocation.arguments = QStringList{u"--"_s} + operands;

@@ -7,6 +7,7 @@
 #include "PurposeRequest.h"
 #include "SheetInvocation.h"
 #include "SheetLauncher.h"
+#include "Translations.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -18,10 +19,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString tr(const char *text)
+struct Text
 {
-    return QCoreApplication::translate("zelt-share-purpose", text);
-}
+    Q_DECLARE_TR_FUNCTIONS(PurposeHelper)
+};
 
 // KJob's first code of its own: the Share menu takes 1 (KJob's "killed") for the user's cancel
 // and shows no message for it.
@@ -37,6 +38,7 @@ void printLine(const QString &line)
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
+    Translations::install();
 
     const QCommandLineOption server(u"server"_s, {}, u"socket"_s);
     const QCommandLineOption pluginType(u"pluginType"_s, {}, u"type"_s);
@@ -46,14 +48,15 @@ int main(int argc, char *argv[])
     // Whatever else the menu may add one day is no reason to leave it without an answer.
     parser.parse(application.arguments());
     if (parser.value(server).isEmpty()) {
-        printLine(tr("KDE's Share menu starts this program with --server SOCKET; run zelt-share "
+        printLine(
+            Text::tr("KDE's Share menu starts this program with --server SOCKET; run zelt-share "
                      "to share from a terminal."));
         return 2;
     }
 
     PurposeChannel channel;
     if (const auto failure = channel.connectTo(parser.value(server))) {
-        printLine(tr("The Share menu cannot be reached: %1").arg(*failure));
+        printLine(Text::tr("The Share menu cannot be reached: %1").arg(*failure));
         return 1;
     }
 
@@ -64,7 +67,7 @@ int main(int argc, char *argv[])
         const auto invocation = SheetInvocation::forRequest(request);
         if (const auto failure = SheetLauncher::start(
                 SheetLauncher::sheetProgram(), invocation.arguments, invocation.standardInput))
-            throw PurposeError(tr("Zelt could not be started: %1").arg(*failure));
+            throw PurposeError(Text::tr("Zelt could not be started: %1").arg(*failure));
         // No "url": the menu would open it in the browser.
         answer = {{u"output"_s, QJsonObject()}};
     } catch (const PurposeError &error) {
@@ -72,7 +75,7 @@ int main(int argc, char *argv[])
         answer = {{u"error"_s, failedJob}, {u"errorText"_s, error.text()}};
     }
     if (!channel.send(answer)) {
-        printLine(tr("The Share menu closed the connection before the answer."));
+        printLine(Text::tr("The Share menu closed the connection before the answer."));
         return 1;
     }
     return answer.contains("error"_L1) ? 1 : 0;

@@ -19,10 +19,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString tr(const char *text)
+struct Text
 {
-    return QCoreApplication::translate("ExtensionContext", text);
-}
+    Q_DECLARE_TR_FUNCTIONS(ExtensionContext)
+};
 
 // A scheme of two characters or more, so that a Windows-style drive letter is not one.
 bool looksLikeURI(const QString &argument)
@@ -49,10 +49,10 @@ std::shared_ptr<ItemProvider> dataURIProvider(QByteArrayView text, CommandLineEr
         return ItemProvider::forDataURI(*uri);
     if (error == DataURI::Error::TooLarge)
         throw CommandLineError(
-            tr("%1 holds more than %2: save it as a file and share the file.")
+            Text::tr("%1 holds more than %2: save it as a file and share the file.")
                 .arg(DataURI::shortened(text), formattedSize(DataURI::maximumBytes)),
             CommandLineError::Kind::Input);
-    throw CommandLineError(tr("Not a valid data: URI: %1").arg(DataURI::shortened(text)),
+    throw CommandLineError(Text::tr("Not a valid data: URI: %1").arg(DataURI::shortened(text)),
                            malformed);
 }
 
@@ -63,7 +63,7 @@ std::shared_ptr<ItemProvider> uriProvider(const QString &text, CommandLineError:
         return dataURIProvider(text.toUtf8(), kind);
     const QUrl url(text, QUrl::StrictMode);
     if (!looksLikeURI(text) || !url.isValid())
-        throw CommandLineError(tr("Not a valid link: %1").arg(text), kind);
+        throw CommandLineError(Text::tr("Not a valid link: %1").arg(text), kind);
     if (url.isLocalFile())
         return ItemProvider::forFile(url.toLocalFile());
     return ItemProvider::forURL(url, text);
@@ -85,8 +85,8 @@ std::shared_ptr<ItemProvider> pageProvider(const QByteArray &json, CommandLineEr
     QJsonParseError error;
     const auto document = QJsonDocument::fromJson(json, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
-        throw CommandLineError(tr("--page needs a JSON object with url, title and selection."),
-                               kind);
+        throw CommandLineError(
+            Text::tr("--page needs a JSON object with url, title and selection."), kind);
     return ItemProvider::forPage(document.object().toVariantMap());
 }
 
@@ -98,7 +98,7 @@ QByteArray readAll(QIODevice &input, qint64 limit)
     for (;;) {
         const qint64 count = input.read(buffer, sizeof buffer);
         if (count < 0)
-            throw CommandLineError(tr("The standard input could not be read."),
+            throw CommandLineError(Text::tr("The standard input could not be read."),
                                    CommandLineError::Kind::Input);
         if (count == 0) {
             if (input.waitForReadyRead(-1))
@@ -107,7 +107,7 @@ QByteArray readAll(QIODevice &input, qint64 limit)
         }
         if (bytes.size() + count > limit)
             throw CommandLineError(
-                tr("The standard input holds more than %1.").arg(formattedSize(limit)),
+                Text::tr("The standard input holds more than %1.").arg(formattedSize(limit)),
                 CommandLineError::Kind::Input);
         bytes.append(buffer, qsizetype(count));
     }
@@ -133,7 +133,7 @@ QList<std::shared_ptr<ItemProvider>> uriListProviders(const QByteArray &list)
             providers.append(uriProvider(QString::fromUtf8(line), CommandLineError::Kind::Input));
     }
     if (providers.isEmpty())
-        throw CommandLineError(tr("Nothing was shared: the standard input holds no links."),
+        throw CommandLineError(Text::tr("Nothing was shared: the standard input holds no links."),
                                CommandLineError::Kind::Input);
     return providers;
 }
@@ -173,9 +173,9 @@ std::unique_ptr<ExtensionContext> ExtensionContext::fromCommandLine(const QStrin
         // Standard input is read once, by whichever option takes it.
         const auto takeStandardInput = [&] {
             if (readStandardInput)
-                throw CommandLineError(tr("The standard input can be shared once only."));
+                throw CommandLineError(Text::tr("The standard input can be shared once only."));
             if (!standardInput)
-                throw CommandLineError(tr("There is no standard input to share."));
+                throw CommandLineError(Text::tr("There is no standard input to share."));
             readStandardInput = true;
         };
         if (argument == "-"_L1) {
@@ -183,18 +183,18 @@ std::unique_ptr<ExtensionContext> ExtensionContext::fromCommandLine(const QStrin
             try {
                 item.attachments.append(ItemProvider::forData(*standardInput));
             } catch (const NoDataError &) {
-                throw CommandLineError(tr("Nothing was shared: the standard input is empty."),
+                throw CommandLineError(Text::tr("Nothing was shared: the standard input is empty."),
                                        CommandLineError::Kind::Input);
             } catch (const NoSpaceError &) {
                 throw CommandLineError(
-                    tr("There is not enough free disk space to share the standard input."),
+                    Text::tr("There is not enough free disk space to share the standard input."),
                     CommandLineError::Kind::Input);
             } catch (const UnsafeSpoolError &) {
                 throw CommandLineError(ShareTemporaryDirectory::unsafeRootMessage(
                                            ShareTemporaryDirectory::defaultRoot()),
                                        CommandLineError::Kind::Input);
             } catch (const ItemProviderError &) {
-                throw CommandLineError(tr("The standard input could not be read."),
+                throw CommandLineError(Text::tr("The standard input could not be read."),
                                        CommandLineError::Kind::Input);
             }
             continue;
@@ -207,10 +207,10 @@ std::unique_ptr<ExtensionContext> ExtensionContext::fromCommandLine(const QStrin
             value = argument.mid(equals + 1);
         }
         if (option != "--text"_L1 && option != "--page"_L1 && option != "--uri-list"_L1)
-            throw CommandLineError(tr("Unknown option: %1").arg(option));
+            throw CommandLineError(Text::tr("Unknown option: %1").arg(option));
         if (!value) {
             if (index + 1 >= arguments.size())
-                throw CommandLineError(tr("%1 needs a value.").arg(option));
+                throw CommandLineError(Text::tr("%1 needs a value.").arg(option));
             value = arguments.at(++index);
         }
         if (option == "--text"_L1) {
@@ -218,7 +218,7 @@ std::unique_ptr<ExtensionContext> ExtensionContext::fromCommandLine(const QStrin
         } else if (option == "--uri-list"_L1) {
             if (*value != "-"_L1)
                 throw CommandLineError(
-                    tr("--uri-list takes - and reads the links from the standard input."));
+                    Text::tr("--uri-list takes - and reads the links from the standard input."));
             takeStandardInput();
             item.attachments.append(uriListProviders(readAll(*standardInput, maximumURIListBytes)));
         } else if (*value == "-"_L1) {

@@ -21,10 +21,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QString text(const char *source)
+struct Text
 {
-    return QCoreApplication::translate("SecurityKeyPasskeyPrompt", source);
-}
+    Q_DECLARE_TR_FUNCTIONS(SecurityKeyPasskeyPrompt)
+};
 
 // An open device and the assertion it is asked for. Shared with the threads that talk to the
 // key, so that a cancel from the main thread always finds both alive.
@@ -76,7 +76,7 @@ struct KeyCall
 
 QString pinBlockedMessage()
 {
-    return text("The security key's PIN is blocked.");
+    return Text::tr("The security key's PIN is blocked.");
 }
 
 QByteArray bytes(const unsigned char *data, size_t length)
@@ -122,7 +122,7 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
 {
     using SudoPasskey::CeremonyError;
     if (!m_presenter)
-        throw ShareError(text("Zelt could not show the passkey prompt."));
+        throw ShareError(Text::tr("Zelt could not show the passkey prompt."));
     QPointer<SecurityKeyPresenter> presenter = m_presenter;
     bool canceled = false;
     // Open Zelt Instead: stopped as by Cancel, but the step goes to the main application.
@@ -130,7 +130,7 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
     const auto stopped = [&handedOff]() -> std::exception_ptr {
         if (handedOff)
             return std::make_exception_ptr(
-                ShareError(text("The passkey is to be used through Zelt instead.")));
+                ShareError(Text::tr("The passkey is to be used through Zelt instead.")));
         return std::make_exception_ptr(CeremonyError(CeremonyError::Kind::canceled));
     };
     auto session = std::make_shared<Session>();
@@ -183,7 +183,7 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
     if (canceled || !presenter)
         std::rethrow_exception(stopped());
     if (opened != FIDO_OK)
-        throw ShareError(text("The security key could not be opened."));
+        throw ShareError(Text::tr("The security key could not be opened."));
 
     const QByteArray clientData =
         clientDataJSON(parameters.challenge, parameters.relyingPartyIdentifier);
@@ -213,7 +213,7 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (verify && !builtInVerification) {
             if (!hasPin)
-                throw ShareError(text("This security key has no PIN to verify you with."));
+                throw ShareError(Text::tr("This security key has no PIN to verify you with."));
             keyCall = KeyCall::start([session] {
                 int retries = -1;
                 return fido_dev_get_retry_count(session->device, &retries) == FIDO_OK ? retries
@@ -246,15 +246,15 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
             continue;
         }
         if (status == FIDO_ERR_NO_CREDENTIALS)
-            throw ShareError(text("This security key is not registered with Zelt."));
+            throw ShareError(Text::tr("This security key is not registered with Zelt."));
         if (status == FIDO_ERR_PIN_BLOCKED)
             throw ShareError(pinBlockedMessage());
         if (status == FIDO_ERR_PIN_AUTH_BLOCKED)
             throw ShareError(
-                text("The security key refused too many PINs. Remove it and insert it again."));
+                Text::tr("The security key refused too many PINs. Remove it and insert it again."));
         if (status != FIDO_OK || fido_assert_count(session->assertion) < 1)
-            throw ShareError(
-                text("The security key failed: %1").arg(QString::fromUtf8(fido_strerr(status))));
+            throw ShareError(Text::tr("The security key failed: %1")
+                                 .arg(QString::fromUtf8(fido_strerr(status))));
 
         Credential credential;
         credential.id = bytes(fido_assert_id_ptr(session->assertion, 0),
@@ -274,5 +274,5 @@ SecurityKeyPasskeyPrompt::requestAssertion(SudoPasskey::AssertionParameters para
             throw CeremonyError(CeremonyError::Kind::invalidOptions);
         co_return credential;
     }
-    throw ShareError(text("The security key refused the PIN."));
+    throw ShareError(Text::tr("The security key refused the PIN."));
 }

@@ -20,7 +20,9 @@ AbstractButton {
     focusPolicy: Qt.StrongFocus
 
     Accessible.role: Accessible.Button
+    //: The destination row as a screen reader names it; %1 is Tovi or a thread's title.
     Accessible.name: qsTr("To %1").arg(destination.name)
+    //: %1 is "this file", "this image", "these files" or "this".
     Accessible.description: qsTr("Chooses where to send %1").arg(shareNoun)
     Accessible.onPressAction: if (enabled) clicked()
     Keys.onReturnPressed: clicked()

@@ -75,7 +75,7 @@ Rectangle {
                 objectName: "passkeyWrongPin"
                 visible: overlay.presenter.pinRequested && overlay.presenter.wrongPin
                 text: overlay.presenter.retriesLeft >= 0
-                      ? qsTr("Wrong PIN. Attempts left: %1.").arg(overlay.presenter.retriesLeft)
+                      ? qsTr("Wrong PIN. %n attempt(s) left.", "", overlay.presenter.retriesLeft)
                       : qsTr("Wrong PIN.")
                 color: SheetColors.red(panel.palette.window)
                 wrapMode: Text.Wrap

@@ -16,9 +16,18 @@ Page {
     readonly property var files: model.fileRows
     readonly property bool singleImage: files.length === 1 && files[0].isPreparedImage
                                         && files[0].hasPreview
-    readonly property string shareNoun: singleImage ? qsTr("this image")
-                                      : files.length === 0 ? qsTr("this")
-                                      : files.length === 1 ? qsTr("this file")
+    // What is shared, for the sign-in card ("…, then share %1 again.") and the destination
+    // row's description ("Chooses where to send %1").
+    readonly property string shareNoun: singleImage
+                                        //: Stands for %1 in "Open Zelt and sign in, then share %1 again." and "Chooses where to send %1".
+                                        ? qsTr("this image")
+                                      : files.length === 0
+                                        //: What was shared when it is not known yet. Stands for %1 in "Open Zelt and sign in, then share %1 again." and "Chooses where to send %1".
+                                        ? qsTr("this")
+                                      : files.length === 1
+                                        //: Stands for %1 in "Open Zelt and sign in, then share %1 again." and "Chooses where to send %1".
+                                        ? qsTr("this file")
+                                        //: Stands for %1 in "Open Zelt and sign in, then share %1 again." and "Chooses where to send %1".
                                       : qsTr("these files")
     // The first matching state: loading, signedOut, ready, or empty.
     readonly property string sheetState: model.isLoading ? "loading"

@@ -3,9 +3,10 @@
 
 The selection is made of objects that implement the real Nautilus.FileInfo interface, so the
 extension reaches them through libnautilus-extension as it does in the file manager. The module
-is generated from its template for the test, naming a recorder instead of the installed sheet.
+is the one the build wrote, with its translations, naming a recorder instead of the installed
+sheet.
 
-Usage: test_extension.py TEMPLATE   (ZeltShareNautilus/zelt-share.py.in)
+Usage: test_extension.py MODULE PROGRAM   (the built zelt-share.py and the sheet it names)
 """
 import os
 import pathlib
@@ -20,7 +21,9 @@ import gi
 gi.require_version('Nautilus', '4.0')
 from gi.repository import Gio, GLib, GObject, Nautilus  # noqa: E402
 
-TEMPLATE = pathlib.Path(sys.argv.pop(1))
+MODULE = pathlib.Path(sys.argv.pop(1))
+PROGRAM = sys.argv.pop(1)
+LANGUAGES = ['de', 'fr', 'es', 'pt_BR', 'it', 'ja', 'zh_CN']
 
 
 class StubFile(GObject.Object, Nautilus.FileInfo):
@@ -73,10 +76,12 @@ class ExtensionTest(unittest.TestCase):
                             f'mv "{self.recorded}.part" "{self.recorded}"\n')
         recorder.chmod(0o700)
         module_path = root / 'zelt-share.py'
-        module_path.write_text(TEMPLATE.read_text()
-                               .replace('@ZELT_SHARE_PROGRAM@', str(recorder))
-                               .replace('@ZELT_LOCALE_DIR@', str(root / 'locale')))
+        module = MODULE.read_text()
+        self.assertEqual(module.count(repr(PROGRAM)), 1)
+        module_path.write_text(module.replace(repr(PROGRAM), repr(str(recorder))))
         namespace = runpy.run_path(str(module_path), run_name='zelt_share_extension')
+        self.translation = namespace['translation']
+        self.translations = namespace['TRANSLATIONS']
         # nautilus-python instantiates each provider class that the module defines.
         providers = [value for value in namespace.values()
                      if isinstance(value, type) and issubclass(value, Nautilus.MenuProvider)
@@ -101,6 +106,33 @@ class ExtensionTest(unittest.TestCase):
         self.assertEqual(item.props.label, 'Send to Zelt')
         self.assertEqual(item.props.icon, 'app.zelt.ZeltShare')
         self.assertEqual(item.props.name, 'ZeltShare::SendToZelt')
+
+    def test_languages(self):
+        # Every language of the catalogues has both texts of the menu, translated.
+        self.assertEqual(sorted(self.translations), sorted(LANGUAGES))
+        for language, texts in self.translations.items():
+            with self.subTest(language):
+                for text in ('Send to Zelt', 'Send the selected files to a Zelt thread or to Tovi'):
+                    self.assertTrue(texts.get(text))
+                    self.assertNotEqual(texts[text], text)
+        # The language chosen as gettext chooses it.
+        cases = {
+            'LANG': ({'LANG': 'fr_FR.UTF-8'}, 'fr'),
+            'LANGUAGE first': ({'LANGUAGE': 'de', 'LANG': 'fr_FR.UTF-8'}, 'de'),
+            'LC_ALL over LANG': ({'LC_ALL': 'ja_JP.UTF-8', 'LANG': 'de_DE.UTF-8'}, 'ja'),
+            'LC_MESSAGES over LANG': ({'LC_MESSAGES': 'it_IT', 'LANG': 'de_DE.UTF-8'}, 'it'),
+            'territory kept': ({'LANG': 'pt_BR.UTF-8'}, 'pt_BR'),
+            'territory dropped': ({'LANG': 'de_AT.UTF-8@euro'}, 'de'),
+            'no catalogue, next one': ({'LANGUAGE': 'pt_PT:zh_TW:zh_CN', 'LANG': 'pt_PT'}, 'zh_CN'),
+            'English first': ({'LANGUAGE': 'en_GB:de', 'LANG': 'de_DE.UTF-8'}, None),
+            'C ignores LANGUAGE': ({'LANGUAGE': 'de', 'LANG': 'C.UTF-8'}, None),
+            'nothing set': ({}, None),
+            'no catalogue at all': ({'LANG': 'sv_SE.UTF-8'}, None),
+        }
+        for name, (environ, language) in cases.items():
+            with self.subTest(name):
+                self.assertEqual(self.translation(environ),
+                                 self.translations[language] if language else {})
 
     def test_only_for_what_can_be_shared(self):
         cases = {
