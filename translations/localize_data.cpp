@@ -218,6 +218,9 @@ QByteArray localizeMetainfo(const Translator &translator, const QByteArray &inpu
             indentation = reader.text().toString();
         }
         writer.writeCurrentToken(reader);
+        // The reader drops the line breaks outside the root element.
+        if (path.isEmpty() && (reader.isStartDocument() || reader.isComment()))
+            writer.writeCharacters(u"\n"_s);
     }
     if (reader.hasError())
         fail(u"the AppStream record: %1"_s.arg(reader.errorString()));
