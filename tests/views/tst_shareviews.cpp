@@ -2,6 +2,8 @@
 #include "ShareSheetText.h"
 #include "ShareViewController.h"
 #include "TaskResult.h"
+#include "Translations.h"
+#include "service/ServiceError.h"
 #include "service/UserDefaults.h"
 
 #include <QAccessible>
@@ -14,10 +16,12 @@
 #include <QPalette>
 #include <QQuickItem>
 #include <QQuickStyle>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTranslator>
 #include <QtQml/qqmlextensionplugin.h>
 
 Q_IMPORT_QML_PLUGIN(Zelt_SharePlugin)
@@ -136,6 +140,44 @@ void typeText(QWindow *window, const char *text)
 bool shown(QQuickItem *item)
 {
     return item && item->isVisible() && item->opacity() > 0;
+}
+
+// Every text 40 % longer, as long translations are: the layout must give them room.
+class LengtheningTranslator : public QTranslator
+{
+public:
+    QString translate(const char *, const char *source, const char *, int) const override
+    {
+        const QString text = QString::fromUtf8(source);
+        const auto extra = (text.size() * 2 + 4) / 5;
+        return text + QString(extra, u'ẍ');
+    }
+    bool isEmpty() const override { return false; }
+};
+
+// The texts on screen that do not fit: elided, cut off at their last line, running past their
+// own box, or past the window. Named by object name (or class) and text.
+QStringList clippedTexts(QQuickItem *item, QQuickItem *window)
+{
+    QStringList clipped;
+    if (!shown(item))
+        return clipped;
+    const QString text = item->property("text").toString();
+    if (item->inherits("QQuickText") && !text.isEmpty()) {
+        const QRectF box = item->mapRectToItem(window, QRectF(0, 0, item->width(), item->height()));
+        const qreal contentWidth = item->property("contentWidth").toReal();
+        const qreal contentHeight = item->property("contentHeight").toReal();
+        const QString name = item->objectName().isEmpty()
+                                 ? QString::fromLatin1(item->metaObject()->className())
+                                 : item->objectName();
+        if (item->property("truncated").toBool() || contentWidth > item->width() + 1 ||
+            contentHeight > item->height() + 1 || box.left() < -0.5 ||
+            box.right() > window->width() + 0.5 || box.bottom() > window->height() + 0.5)
+            clipped.append(name + u": "_s + text);
+    }
+    for (auto *child : item->childItems())
+        clipped += clippedTexts(child, window);
+    return clipped;
 }
 
 // One sheet over a staged model and the test server.
@@ -395,6 +437,90 @@ private Q_SLOTS:
         if (state != u"signed-out" && state != u"sending" && state != u"sent")
             QVERIFY(!shown(sheet.item(u"uploadProgress"_s)));
         sheet.screenshot(state + (dark ? u"-dark"_s : u"-light"_s));
+    }
+
+    // The sheet in each language, and with every text 40 % longer: nothing is cut off in any
+    // state, and each language has its screenshots in the review folder.
+    void languages_data()
+    {
+        QTest::addColumn<QString>("language");
+        for (const auto &language :
+             {u"de"_s, u"fr"_s, u"es"_s, u"pt_BR"_s, u"it"_s, u"ja"_s, u"zh_CN"_s, u"longer"_s})
+            QTest::newRow(qPrintable(language)) << language;
+    }
+
+    void languages()
+    {
+        QFETCH(QString, language);
+        LengtheningTranslator longer;
+        if (language == u"longer") {
+            Translations::install(QProcessEnvironment());
+            QCoreApplication::installTranslator(&longer);
+        } else {
+            QProcessEnvironment environment;
+            environment.insert(u"LANG"_s, language + u".UTF-8"_s);
+            QCOMPARE(Translations::install(environment), language);
+        }
+        const auto english = qScopeGuard([&longer] {
+            QCoreApplication::removeTranslator(&longer);
+            Translations::install(QProcessEnvironment());
+        });
+        const auto check = [&language](const Sheet &sheet, const QString &state) {
+            // Settled first: the screenshot waits for the transitions.
+            sheet.screenshot(u"language-"_s + language + u'-' + state);
+            auto *content = sheet.controller.window()->contentItem();
+            const auto clipped = clippedTexts(content, content);
+            QVERIFY2(clipped.isEmpty(), qPrintable(state + u": "_s + clipped.join(u" | "_s)));
+        };
+        const QList<Item> files = {Item{u"quarterly report.pdf"_s, u"application/pdf"_s},
+                                   Item{u"recording.m4a"_s, u"audio/mp4"_s},
+                                   Item{u"photo.jpg"_s, u"image/jpeg"_s, true}};
+        {
+            Sheet sheet(files);
+            QTRY_VERIFY_WITH_TIMEOUT(sheet.settled(), slow);
+            check(sheet, u"compose"_s);
+            sheet.model->setIsSending(true);
+            sheet.model->setUploadProgress(0.42);
+            check(sheet, u"sending"_s);
+            sheet.model->setIsSending(false);
+            sheet.model->setErrorMessage(ServiceText::proxyNeedsCredentials());
+            QTRY_VERIFY(shown(sheet.item(u"errorText"_s)));
+            check(sheet, u"error"_s);
+            sheet.model->setErrorMessage(QString());
+            sheet.model->setSent(true);
+            QTRY_VERIFY(shown(sheet.item(u"sentLabel"_s)));
+            check(sheet, u"sent"_s);
+        }
+        {
+            Sheet sheet(files);
+            QTRY_VERIFY_WITH_TIMEOUT(sheet.settled(), slow);
+            QMetaObject::invokeMethod(sheet.item(u"destinationRow"_s), "clicked");
+            QTRY_VERIFY(sheet.showsPicker(true));
+            QTRY_COMPARE(findAll(sheet.item(u"destinationList"_s), u"pickerRow"_s).size(), 3);
+            check(sheet, u"picker"_s);
+            typeText(sheet.controller.window(), "none");
+            QTRY_VERIFY_WITH_TIMEOUT(shown(sheet.item(u"noMatch"_s)), slow);
+            check(sheet, u"picker-no-match"_s);
+        }
+        {
+            Sheet sheet({{u"quarterly report.pdf"_s, u"application/pdf"_s}}, false);
+            QTRY_VERIFY_WITH_TIMEOUT(sheet.settled(), slow);
+            check(sheet, u"signed-out"_s);
+        }
+        {
+            Sheet sheet(files);
+            QTRY_VERIFY_WITH_TIMEOUT(sheet.settled(), slow);
+            auto *presenter = sheet.controller.presenter();
+            presenter->show(SecurityKeyPresenter::Step::TouchKey);
+            QTRY_VERIFY(shown(sheet.item(u"passkeyPanel"_s)));
+            check(sheet, u"passkey-touch"_s);
+            auto pin = presenter->requestPin(2, true);
+            QTRY_VERIFY(shown(sheet.item(u"pinField"_s)));
+            check(sheet, u"passkey-pin"_s);
+            QTest::keyClick(sheet.controller.window(), Qt::Key_Escape);
+            TaskResult<std::optional<QString>>::wait(std::move(pin));
+            presenter->close();
+        }
     }
 
     void destinationHintNamesWhatIsShared_data()
