@@ -3,7 +3,7 @@ PRESET ?= dev
 BUILD_DIR := build/$(PRESET)
 
 .PHONY: all deps configure build test run serve format format-check clean bench bench-image \
-        bench-memory bench-startup install deb fuzz-build fuzz fuzz-smoke
+        bench-memory bench-startup install deb fuzz-build fuzz fuzz-smoke translations
 
 all: build
 
@@ -95,6 +95,11 @@ bench: deps
 
 format:
 	./scripts/check-format --fix
+
+# Brings translations/*.ts up to date with the sources: new texts come in unfinished, texts that
+# are gone go.
+translations: configure
+	cmake --build --preset $(PRESET) --target translations
 
 format-check:
 	./scripts/check-format
