@@ -2,6 +2,7 @@
 
 #include "ShareComposeModel.h"
 #include "passkey/SheetSecurityKeyPresenter.h"
+#include "window/DisplayServer.h"
 
 #include <QObject>
 #include <QPointer>
@@ -40,6 +41,11 @@ public:
     // The scheme of the window built next: light keeps the desktop's palette, dark replaces it
     // with the sheet's own.
     void setColorScheme(ColorScheme scheme) { m_colorScheme = scheme; }
+    // How the window built next carries its title (the window system's frame by default).
+    void setWindowFrame(DisplayServer::WindowFrame frame) { m_windowFrame = frame; }
+    // The token of the program that started the sheet, handed to the compositor once the window
+    // shows (Wayland; on X11 Qt hands DESKTOP_STARTUP_ID to the window manager itself).
+    void setActivationToken(const QString &token) { m_activationToken = token; }
 
 Q_SIGNALS:
     void finished();
@@ -50,6 +56,8 @@ private:
     std::unique_ptr<ShareComposeModel> m_model;
     SheetSecurityKeyPresenter m_presenter;
     ColorScheme m_colorScheme = ColorScheme::Light;
+    DisplayServer::WindowFrame m_windowFrame = DisplayServer::WindowFrame::System;
+    QString m_activationToken;
     QQmlApplicationEngine m_engine;
     QPointer<QQuickWindow> m_window;
 };

@@ -7,6 +7,8 @@
 #include "host/ExtensionContext.h"
 #include "service/BundleConfiguration.h"
 #include "service/ServiceEnvironment.h"
+#include "window/DisplayServer.h"
+#include "window/WindowActivation.h"
 
 #include <QDir>
 #include <QFile>
@@ -186,7 +188,12 @@ int main(int argc, char *argv[])
             return 1;
         }
     }
+    // What must be settled before Qt connects to the display.
+    const auto displayServer = windowless ? DisplayServer() : DisplayServer::prepare();
+    const auto activation = WindowActivation::takeFromEnvironment();
     QGuiApplication app(argc, argv);
+    displayServer.applicationStarted();
+    activation.applicationStarted();
     QCoreApplication::setApplicationName(u"zelt-share"_s);
     QGuiApplication::setApplicationDisplayName(u"Send to Zelt"_s);
     QGuiApplication::setDesktopFileName(u"app.zelt.ZeltShare"_s);
@@ -256,6 +263,8 @@ int main(int argc, char *argv[])
     {
         ShareViewController controller;
         controller.setColorScheme(ShareViewController::desktopColorScheme());
+        controller.setWindowFrame(displayServer.windowFrame(QGuiApplication::platformName()));
+        controller.setActivationToken(activation.token());
         auto model = std::make_unique<ShareComposeModel>(
             environment, ShareComposeModel::intakeLoader(context.get()));
         model->setVideoProbe(ShareComposeModel::fileVideoProbe());
