@@ -9,6 +9,7 @@
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusVariant>
+#include <QGuiApplication>
 
 #include <memory>
 
@@ -58,16 +59,17 @@ void ShareViewController::show()
 {
     if (!m_window)
         return;
-    if (!m_activationToken.isEmpty()) {
+    if (QGuiApplication::platformName() == u"xcb")
+        m_activation.nameLaunch(m_window);
+    if (!m_activation.token().isEmpty()) {
         // Mapped once its first frame is up.
         auto connection = std::make_shared<QMetaObject::Connection>();
         *connection = connect(
             m_window, &QQuickWindow::frameSwapped, this,
             [this, connection] {
                 disconnect(*connection);
-                if (WindowActivation::activate(m_window, m_activationToken))
+                if (m_activation.activate(m_window))
                     qCDebug(lcShareExtension, "asked the compositor to activate the sheet");
-                m_activationToken.clear();
             },
             Qt::QueuedConnection);
     }

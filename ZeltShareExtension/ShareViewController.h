@@ -3,6 +3,7 @@
 #include "ShareComposeModel.h"
 #include "passkey/SheetSecurityKeyPresenter.h"
 #include "window/DisplayServer.h"
+#include "window/WindowActivation.h"
 
 #include <QObject>
 #include <QPointer>
@@ -43,9 +44,8 @@ public:
     void setColorScheme(ColorScheme scheme) { m_colorScheme = scheme; }
     // How the window built next carries its title (the window system's frame by default).
     void setWindowFrame(DisplayServer::WindowFrame frame) { m_windowFrame = frame; }
-    // The token of the program that started the sheet, handed to the compositor once the window
-    // shows (Wayland; on X11 Qt hands DESKTOP_STARTUP_ID to the window manager itself).
-    void setActivationToken(const QString &token) { m_activationToken = token; }
+    // The activation token of the program that started the sheet, for the window shown next.
+    void setActivation(const WindowActivation &activation) { m_activation = activation; }
 
 Q_SIGNALS:
     void finished();
@@ -57,7 +57,7 @@ private:
     SheetSecurityKeyPresenter m_presenter;
     ColorScheme m_colorScheme = ColorScheme::Light;
     DisplayServer::WindowFrame m_windowFrame = DisplayServer::WindowFrame::System;
-    QString m_activationToken;
+    WindowActivation m_activation;
     QQmlApplicationEngine m_engine;
     QPointer<QQuickWindow> m_window;
 };

@@ -264,7 +264,7 @@ int main(int argc, char *argv[])
         ShareViewController controller;
         controller.setColorScheme(ShareViewController::desktopColorScheme());
         controller.setWindowFrame(displayServer.windowFrame(QGuiApplication::platformName()));
-        controller.setActivationToken(activation.token());
+        controller.setActivation(activation);
         auto model = std::make_unique<ShareComposeModel>(
             environment, ShareComposeModel::intakeLoader(context.get()));
         model->setVideoProbe(ShareComposeModel::fileVideoProbe());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 class QWindow;
@@ -12,22 +13,31 @@ class QWindow;
 class WindowActivation
 {
 public:
-    // Before the application exists: takes XDG_ACTIVATION_TOKEN out of the environment.
-    // DESKTOP_STARTUP_ID stays for Qt's X11 platform, which takes it out itself when it connects
-    // and names it on the first window it shows.
+    // Before the application exists: takes XDG_ACTIVATION_TOKEN out of the environment, and
+    // reads DESKTOP_STARTUP_ID, which stays for Qt's X11 platform: that takes it out itself when
+    // it connects, and ends the launch's feedback when the first window shows.
     static WindowActivation takeFromEnvironment();
     // Once the application exists: DESKTOP_STARTUP_ID goes too where no X11 platform took it.
     void applicationStarted() const;
 
     QString token() const { return m_token; }
+    QByteArray startupId() const { return m_startupId; }
 
-    // Asks the compositor to activate window with the token; on Wayland only, once the window is
-    // mapped (a compositor ignores a token for a surface it does not show yet). Qt 6.4 sends
-    // xdg_activation_v1.activate only from QWindow::requestActivate(), and only with a token
-    // found in the environment, which it removes; so the token is there for that call alone.
-    // Gives whether the request went out; never when the compositor has no xdg-activation.
-    static bool activate(QWindow *window, const QString &token);
+    // Before window is first shown, on X11: names the launch on it (_NET_STARTUP_ID), which a
+    // window manager reads when the window maps to tell that the user asked for it. Qt 6.4 does
+    // not set it, so without this a window manager that prevents focus stealing would judge the
+    // sheet a window that nobody asked for.
+    bool nameLaunch(QWindow *window) const;
+
+    // Once window is mapped (its first frame is up: a compositor ignores a token for a surface
+    // it does not show yet), on Wayland: asks the compositor to activate it with the token.
+    // Qt 6.4 sends xdg_activation_v1.activate only from QWindow::requestActivate(), only with a
+    // token it finds in the environment (which it then removes), and only when the compositor
+    // offers xdg-activation; so the token is put there for that call alone. Gives whether the
+    // request went out.
+    bool activate(QWindow *window) const;
 
 private:
     QString m_token;
+    QByteArray m_startupId;
 };
