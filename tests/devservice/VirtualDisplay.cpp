@@ -241,6 +241,26 @@ VirtualDisplay::Sheet VirtualDisplay::waitForSheet(int timeout) const
     }
 }
 
+QByteArray VirtualDisplay::startedWith(const Sheet &sheet, const QByteArray &variable)
+{
+    // The environment block as it was at exec, whatever the process did to its own since.
+    const QByteArray start = variable + '=';
+    for (const auto &entry : readFile(u"/proc/%1/environ"_s.arg(sheet.process)).split('\0')) {
+        if (entry.startsWith(start))
+            return entry.mid(start.size());
+    }
+    return {};
+}
+
+QString VirtualDisplay::startupId(const Sheet &sheet) const
+{
+    QProcess property;
+    property.start(QStandardPaths::findExecutable(u"xprop"_s),
+                   {u"-display"_s, m_display, u"-id"_s, sheet.window, u"_NET_STARTUP_ID"_s});
+    property.waitForFinished(30000);
+    return QString::fromUtf8(property.readAllStandardOutput()).trimmed();
+}
+
 bool VirtualDisplay::isShowing(const Sheet &sheet) const
 {
     if (m_platform == Platform::X11)

@@ -60,6 +60,11 @@ public:
     // Waits for a sheet's window on X11, and for a sheet connected to the compositor on Wayland
     // (which tells no one what windows it shows). A process of 0 when none came in time.
     Sheet waitForSheet(int timeout) const;
+    // What the sheet was started with: the value of an environment variable when it started (a
+    // null array when it had none).
+    static QByteArray startedWith(const Sheet &sheet, const QByteArray &variable);
+    // The launch that the sheet's X11 window names (_NET_STARTUP_ID), as xprop prints it.
+    QString startupId(const Sheet &sheet) const;
     // Whether the sheet still shows its window (on Wayland: whether it still runs).
     bool isShowing(const Sheet &sheet) const;
     // A click at x, y in the sheet's window.
