@@ -6,8 +6,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QStandardPaths>
 #include <QTest>
+
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -74,9 +78,12 @@ bool VirtualDisplay::toolsInstalled(Platform platform)
     case Platform::Wayland:
         return x11 && weston;
     case Platform::WaylandWithoutSeat:
+        return weston;
+    case Platform::WaylandServerDecorations:
         break;
     }
-    return weston;
+    return installed(u"sway"_s) && installed(u"swaymsg"_s) && installed(u"grim"_s) &&
+           installed(u"weston-flower"_s) && installed(u"setpriv"_s);
 }
 
 const char *VirtualDisplay::name(Platform platform)
@@ -87,9 +94,11 @@ const char *VirtualDisplay::name(Platform platform)
     case Platform::Wayland:
         return "Wayland";
     case Platform::WaylandWithoutSeat:
+        return "Wayland without a seat";
+    case Platform::WaylandServerDecorations:
         break;
     }
-    return "Wayland without a seat";
+    return "Wayland with server-side decorations";
 }
 
 VirtualDisplay::VirtualDisplay(Platform platform)
@@ -108,6 +117,9 @@ VirtualDisplay::VirtualDisplay(Platform platform)
         break;
     case Platform::WaylandWithoutSeat:
         startWeston(false);
+        break;
+    case Platform::WaylandServerDecorations:
+        startSway();
         break;
     }
 }
@@ -180,10 +192,140 @@ bool VirtualDisplay::startWeston(bool nested)
     return true;
 }
 
+bool VirtualDisplay::startSway()
+{
+    m_runtime = std::make_unique<QTemporaryDir>();
+    if (!m_runtime->isValid())
+        return false;
+    QFile configuration(m_runtime->filePath(u"sway.conf"_s));
+    if (!configuration.open(QIODevice::WriteOnly))
+        return false;
+    configuration.write("output HEADLESS-1 resolution 800x700\n"
+                        "xwayland disable\n"
+                        "focus_on_window_activation focus\n"
+                        "no_focus [app_id=\"app.zelt.ZeltShare\"]\n"
+                        "for_window [app_id=\"app.zelt.ZeltShare\"] floating enable\n");
+    configuration.close();
+    QStringList command{QStandardPaths::findExecutable(u"sway"_s), u"--config"_s,
+                        configuration.fileName()};
+    // Sway refuses to run as root: there it runs as nobody, whose socket root still reaches.
+    if (::geteuid() == 0) {
+        if (::chown(QFile::encodeName(m_runtime->path()).constData(), 65534, 65534) != 0)
+            return false;
+        command = QStringList{QStandardPaths::findExecutable(u"setpriv"_s), u"--reuid=65534"_s,
+                              u"--regid=65534"_s, u"--clear-groups"_s} +
+                  command;
+    }
+    QFile::setPermissions(m_runtime->path(),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcessEnvironment environment;
+    environment.insert(u"PATH"_s, qEnvironmentVariable("PATH"));
+    environment.insert(u"HOME"_s, m_runtime->path());
+    environment.insert(u"XDG_RUNTIME_DIR"_s, m_runtime->path());
+    // Headless, drawn in memory, and no input devices to look for.
+    environment.insert(u"WLR_BACKENDS"_s, u"headless"_s);
+    environment.insert(u"WLR_RENDERER"_s, u"pixman"_s);
+    environment.insert(u"WLR_LIBINPUT_NO_DEVICES"_s, u"1"_s);
+    m_compositor.setProcessEnvironment(environment);
+    m_compositor.setWorkingDirectory(m_runtime->path());
+    m_compositor.setStandardOutputFile(QProcess::nullDevice());
+    m_compositor.setStandardErrorFile(m_runtime->filePath(u"sway.log"_s));
+    m_compositor.start(command.first(), command.mid(1));
+    if (!m_compositor.waitForStarted())
+        return false;
+    // Its Wayland socket, the first free wayland-N, and its IPC socket.
+    const QDeadlineTimer deadline(30000);
+    const QDir runtime(m_runtime->path());
+    while (runtime.entryList({u"wayland-*.lock"_s}, QDir::Files).isEmpty() ||
+           runtime.entryList({u"sway-ipc.*.sock"_s}, QDir::System).isEmpty()) {
+        if (deadline.hasExpired() || m_compositor.state() != QProcess::Running) {
+            qWarning("sway did not start:\n%s",
+                     readFile(m_runtime->filePath(u"sway.log"_s)).constData());
+            return false;
+        }
+        QTest::qWait(50);
+    }
+    const QString lock = runtime.entryList({u"wayland-*.lock"_s}, QDir::Files).first();
+    m_swaySocket =
+        runtime.filePath(runtime.entryList({u"sway-ipc.*.sock"_s}, QDir::System).first());
+    // Answers once it has set up its outputs.
+    while (tree().isEmpty()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(50);
+    }
+    m_waylandDisplay = runtime.filePath(lock.chopped(5));
+    return true;
+}
+
+QJsonObject VirtualDisplay::tree() const
+{
+    QProcess tool;
+    tool.start(QStandardPaths::findExecutable(u"swaymsg"_s),
+               {u"--socket"_s, m_swaySocket, u"--raw"_s, u"--type"_s, u"get_tree"_s});
+    tool.waitForFinished(30000);
+    return QJsonDocument::fromJson(tool.readAllStandardOutput()).object();
+}
+
+QJsonObject VirtualDisplay::windowOf(const Sheet &sheet) const
+{
+    if (m_platform != Platform::WaylandServerDecorations)
+        return {};
+    QList<QJsonObject> nodes{tree()};
+    while (!nodes.isEmpty()) {
+        const QJsonObject node = nodes.takeFirst();
+        if (node.value("pid"_L1).toInteger() == sheet.process)
+            return node;
+        for (const auto &children : {node.value("nodes"_L1), node.value("floating_nodes"_L1)}) {
+            for (const auto &child : children.toArray())
+                nodes.append(child.toObject());
+        }
+    }
+    return {};
+}
+
+bool VirtualDisplay::showOtherWindow()
+{
+    if (m_platform != Platform::WaylandServerDecorations)
+        return false;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"WAYLAND_DISPLAY"_s, m_waylandDisplay);
+    m_otherWindow.setProcessEnvironment(environment);
+    m_otherWindow.setStandardOutputFile(QProcess::nullDevice());
+    m_otherWindow.setStandardErrorFile(QProcess::nullDevice());
+    m_otherWindow.start(QStandardPaths::findExecutable(u"weston-flower"_s), {});
+    if (!m_otherWindow.waitForStarted())
+        return false;
+    return QTest::qWaitFor(
+        [this] {
+            return windowOf({pid_t(m_otherWindow.processId()), {}}).value("focused"_L1).toBool();
+        },
+        30000);
+}
+
+void VirtualDisplay::closeWindow(const Sheet &sheet) const
+{
+    QProcess tool;
+    tool.start(QStandardPaths::findExecutable(u"swaymsg"_s),
+               {u"--socket"_s, m_swaySocket, u"[pid=%1] kill"_s.arg(sheet.process)});
+    tool.waitForFinished(30000);
+}
+
+QString VirtualDisplay::activationToken() const
+{
+    QProcess tool;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"WAYLAND_DISPLAY"_s, m_waylandDisplay);
+    tool.setProcessEnvironment(environment);
+    tool.start(QStringLiteral(ZELT_ACTIVATION_TOKEN_PROGRAM), {});
+    tool.waitForFinished(30000);
+    return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
+}
+
 VirtualDisplay::~VirtualDisplay()
 {
     // The compositor first: its X11 backend is a client of the X server.
-    for (QProcess *process : {&m_compositor, &m_server}) {
+    for (QProcess *process : {&m_otherWindow, &m_compositor, &m_server}) {
         if (process->state() != QProcess::NotRunning) {
             process->terminate();
             process->waitForFinished();
@@ -305,6 +447,13 @@ bool VirtualDisplay::screenshot(const QString &path) const
                    {u"-display"_s, m_display, u"-window"_s, u"root"_s, path});
         return tool.waitForFinished(30000) && tool.exitCode() == 0;
     }
+    if (m_platform == Platform::WaylandServerDecorations) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"WAYLAND_DISPLAY"_s, m_waylandDisplay);
+        tool.setProcessEnvironment(environment);
+        tool.start(QStandardPaths::findExecutable(u"grim"_s), {path});
+        return tool.waitForFinished(30000) && tool.exitCode() == 0;
+    }
     // weston-screenshooter writes the output into its working directory, named by the time.
     QTemporaryDir directory;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -321,8 +470,8 @@ bool VirtualDisplay::screenshot(const QString &path) const
 
 bool VirtualDisplay::sendFromSheet(const DevServiceFixture &service, int timeout) const
 {
-    if (m_platform == Platform::WaylandWithoutSeat) {
-        qWarning("no input reaches a compositor without a seat");
+    if (m_display.isEmpty()) {
+        qWarning("no input reaches this compositor");
         return false;
     }
     const QDeadlineTimer deadline(timeout);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QMetaType>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -17,21 +18,25 @@ class DevServiceFixture;
 // - Wayland: weston with its desktop shell, nested in an Xvfb of its own through its X11
 //   backend, whose seat gets what xdotool sends to that Xvfb; the output is the sheet's size, so
 //   that the shell places the sheet at its origin and window coordinates are the screen's;
-// - WaylandWithoutSeat: weston's headless backend, which has no seat (no input reaches it).
+// - WaylandWithoutSeat: weston's headless backend, which has no seat (no input reaches it);
+// - WaylandServerDecorations: sway, headless, which decorates windows itself (xdg-decoration)
+//   and activates them with a token it issued (xdg-activation); it has a seat but no input
+//   devices, tells what it shows (its tree), and floats the sheet without giving it the focus
+//   on its own, so that only an activation can.
 // When it stops, every window still on it goes too, and the sheets that showed them end.
 class VirtualDisplay
 {
 public:
-    enum class Platform { X11, Wayland, WaylandWithoutSeat };
+    enum class Platform { X11, Wayland, WaylandWithoutSeat, WaylandServerDecorations };
 
     explicit VirtualDisplay(Platform platform = Platform::X11);
     ~VirtualDisplay();
     VirtualDisplay(const VirtualDisplay &) = delete;
     VirtualDisplay &operator=(const VirtualDisplay &) = delete;
 
-    // Whether what the platform needs is installed (Xvfb and xdotool, and weston for Wayland).
+    // Whether what the platform needs is installed (Xvfb and xdotool, weston, sway).
     static bool toolsInstalled(Platform platform = Platform::X11);
-    // For a data row: "X11", "Wayland", "Wayland without a seat".
+    // For a data row: "X11", "Wayland", "Wayland without a seat", …
     static const char *name(Platform platform);
 
     Platform platform() const { return m_platform; }
@@ -76,6 +81,18 @@ public:
     // The whole screen into a PNG file.
     bool screenshot(const QString &path) const;
 
+    // With sway: the node of the sheet's window in its tree (name, focused, border: "normal"
+    // for its own title bar, "csd" for a client's), empty when it shows none.
+    QJsonObject windowOf(const Sheet &sheet) const;
+    // With sway: a window of another program that has the focus, as the file manager's has when
+    // the user picks "Send to Zelt".
+    bool showOtherWindow();
+    // With sway: closes the sheet's window, as its title bar's close button does.
+    void closeWindow(const Sheet &sheet) const;
+    // An activation token that the compositor issues, as a launcher asks for one; empty where
+    // it issues none.
+    QString activationToken() const;
+
     // Sends the share in the sheet with Ctrl+Return once the service has answered its
     // destinations, and waits until the service has the share and the sheet has ended. False,
     // with why in the test's log, when that did not happen.
@@ -84,10 +101,14 @@ public:
 private:
     bool startXvfb(const QString &screen);
     bool startWeston(bool nested);
+    bool startSway();
+    QJsonObject tree() const;
 
     Platform m_platform;
     QProcess m_server;
     QProcess m_compositor;
+    QProcess m_otherWindow;
+    QString m_swaySocket;
     std::unique_ptr<QTemporaryDir> m_runtime;
     QString m_xdotool;
     QString m_display;

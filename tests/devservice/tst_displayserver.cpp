@@ -67,23 +67,27 @@ private Q_SLOTS:
         QTest::addColumn<bool>("seat");
         // What QT_IM_MODULE is while Qt connects.
         QTest::addColumn<QByteArray>("inputMethod");
+        // xdg-decoration and xdg-activation, which sway offers and weston does not.
+        QTest::addColumn<bool>("decorationsAndActivation");
 
         QTest::newRow("a seat") << u"seat"_s << QByteArray() << QByteArray() << true << true
-                                << QByteArray("<unset>");
+                                << QByteArray("<unset>") << false;
         // Qt's text input would reach for the seat that is not there.
         QTest::newRow("no seat") << u"no seat"_s << QByteArray() << QByteArray() << true << false
-                                 << QByteArray("compose");
+                                 << QByteArray("compose") << false;
         QTest::newRow("no seat, an input method chosen")
             << u"no seat"_s << QByteArray() << QByteArray("ibus") << true << false
-            << QByteArray("ibus");
+            << QByteArray("ibus") << false;
         QTest::newRow("no seat, X11 chosen") << u"no seat"_s << QByteArray("xcb") << QByteArray()
-                                             << false << false << QByteArray("<unset>");
-        QTest::newRow("no compositor")
-            << u"none"_s << QByteArray() << QByteArray() << false << false << QByteArray("<unset>");
+                                             << false << false << QByteArray("<unset>") << false;
+        QTest::newRow("no compositor") << u"none"_s << QByteArray() << QByteArray() << false
+                                       << false << QByteArray("<unset>") << false;
         // WAYLAND_SOCKET can be taken once, and that is Qt's: whether there is a seat is unknown.
         QTest::newRow("a connection handed over")
             << u"handed over"_s << QByteArray() << QByteArray() << true << false
-            << QByteArray("compose");
+            << QByteArray("compose") << false;
+        QTest::newRow("sway") << u"sway"_s << QByteArray() << QByteArray() << true << true
+                              << QByteArray("<unset>") << true;
     }
 
     void probe()
@@ -94,9 +98,12 @@ private Q_SLOTS:
         QFETCH(bool, reachable);
         QFETCH(bool, seat);
         QFETCH(QByteArray, inputMethod);
+        QFETCH(bool, decorationsAndActivation);
 
         const auto kind = compositor == u"seat" ? VirtualDisplay::Platform::Wayland
-                                                : VirtualDisplay::Platform::WaylandWithoutSeat;
+                          : compositor == u"sway"
+                              ? VirtualDisplay::Platform::WaylandServerDecorations
+                              : VirtualDisplay::Platform::WaylandWithoutSeat;
         if (!VirtualDisplay::toolsInstalled(kind))
             QSKIP("needs Xvfb, xdotool and weston (scripts/install-deps installs them)");
         std::unique_ptr<VirtualDisplay> screen;
@@ -119,11 +126,12 @@ private Q_SLOTS:
         const auto server = DisplayServer::prepare();
         QCOMPARE(server.reachable(), reachable);
         QCOMPARE(server.hasSeat(), seat);
-        // Neither weston offers xdg-decoration or xdg-activation.
-        QVERIFY(!server.hasDecorationManager());
-        QVERIFY(!server.hasActivation());
+        QCOMPARE(server.hasDecorationManager(), decorationsAndActivation);
+        QCOMPARE(server.hasActivation(), decorationsAndActivation);
         // Without xdg-decoration (or without knowing of it) the sheet frames itself.
-        QCOMPARE(server.windowFrame(u"wayland"_s), DisplayServer::WindowFrame::Sheet);
+        QCOMPARE(server.windowFrame(u"wayland"_s), decorationsAndActivation
+                                                       ? DisplayServer::WindowFrame::ServerDecorated
+                                                       : DisplayServer::WindowFrame::Sheet);
         QCOMPARE(server.windowFrame(u"xcb"_s), DisplayServer::WindowFrame::System);
         QCOMPARE(::inputMethod(), inputMethod);
         server.applicationStarted();

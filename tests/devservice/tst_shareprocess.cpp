@@ -514,6 +514,9 @@ private Q_SLOTS:
         QTest::newRow("Wayland") << VirtualDisplay::Platform::Wayland << u"wayland"_s;
         QTest::newRow("Wayland without a seat")
             << VirtualDisplay::Platform::WaylandWithoutSeat << u"wayland-without-seat"_s;
+        QTest::newRow("Wayland with server-side decorations")
+            << VirtualDisplay::Platform::WaylandServerDecorations
+            << u"wayland-server-decorations"_s;
     }
 
     // The sheet as the user first sees it, on each display: it shows and stays up (Qt 6.4's
@@ -559,6 +562,9 @@ private Q_SLOTS:
         QVERIFY(screen.screenshot(QStringLiteral(ZELT_REVIEW_DIR) + u"/sheet-"_s + screenshot +
                                   u".png"_s));
 
+        // Sway's own title bar, not one that Qt draws.
+        if (platform == VirtualDisplay::Platform::WaylandServerDecorations)
+            QCOMPARE(screen.windowOf(window).value("border"_L1).toString(), u"normal"_s);
         if (platform == VirtualDisplay::Platform::X11)
             QCOMPARE(screen.startupId(window),
                      u"_NET_STARTUP_ID(UTF8_STRING) = \"files-4242-host-zelt-share_TIME1234\""_s);
@@ -568,6 +574,12 @@ private Q_SLOTS:
             QVERIFY(sheet.waitForFinished(slow));
             QCOMPARE(sheet.exitStatus(), QProcess::NormalExit);
             QCOMPARE(sheet.exitCode(), 128 + SIGTERM);
+        } else if (platform == VirtualDisplay::Platform::WaylandServerDecorations) {
+            // The title bar's close button cancels.
+            screen.closeWindow(window);
+            QVERIFY(sheet.waitForFinished(slow));
+            QCOMPARE(sheet.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(sheet.exitCode(), 0);
         } else {
             // Escape cancels.
             screen.click(window, 280, 560);
@@ -577,6 +589,66 @@ private Q_SLOTS:
             QCOMPARE(sheet.exitCode(), 0);
         }
         QCOMPARE(share.temporaryDirectories(), QStringList());
+    }
+
+    void activationBringsTheSheetForward_data()
+    {
+        QTest::addColumn<bool>("token");
+        QTest::newRow("with the launcher's token") << true;
+        QTest::newRow("without a token") << false;
+    }
+
+    // Another program's window has the focus, as the file manager's has when the user picks
+    // "Send to Zelt", and the compositor gives a new sheet no focus by itself: the sheet comes to
+    // the front with the token its launcher got from the compositor, and only with it.
+    void activationBringsTheSheetForward()
+    {
+        QFETCH(bool, token);
+        const auto platform = VirtualDisplay::Platform::WaylandServerDecorations;
+        if (!VirtualDisplay::toolsInstalled(platform))
+            QSKIP("needs sway, grim and weston (scripts/install-deps installs them)");
+        VirtualDisplay screen(platform);
+        QVERIFY(screen.isReady());
+        QVERIFY(screen.showOtherWindow());
+
+        DevServiceFixture service;
+        InstalledShare share(service);
+        auto &environment = share.environment();
+        screen.addTo(environment);
+        environment.insert(u"ASAN_OPTIONS"_s,
+                           environment.value(u"ASAN_OPTIONS"_s) + u":detect_leaks=0"_s);
+        if (token) {
+            const QString issued = screen.activationToken();
+            QVERIFY(!issued.isEmpty());
+            environment.insert(u"XDG_ACTIVATION_TOKEN"_s, issued);
+        }
+        const auto notes = share.writeFile(u"notes.txt"_s, "meeting notes\n");
+        QVERIFY(!notes.isEmpty());
+
+        QProcess sheet;
+        share.start(sheet, {notes});
+        QVERIFY(sheet.waitForStarted());
+        const auto stopSheet = qScopeGuard([&sheet] {
+            if (sheet.state() != QProcess::NotRunning) {
+                sheet.kill();
+                sheet.waitForFinished();
+            }
+        });
+        const auto window = screen.waitForSheet(slow);
+        QVERIFY(window.process > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!screen.windowOf(window).isEmpty(), slow);
+        if (token) {
+            QTRY_VERIFY_WITH_TIMEOUT(screen.windowOf(window).value("focused"_L1).toBool(), slow);
+        } else {
+            // Past the first frame, when the sheet would have asked.
+            QTRY_VERIFY_WITH_TIMEOUT(
+                countLines(service, u"GET /api/tovi/native-share/destinations"_s) == 1, slow);
+            QTest::qWait(1500);
+            QVERIFY(!screen.windowOf(window).value("focused"_L1).toBool());
+        }
+        screen.closeWindow(window);
+        QVERIFY(sheet.waitForFinished(slow));
+        QCOMPARE(sheet.exitCode(), 0);
     }
 };
 
