@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QWindow>
 
+#include <cstdlib>
 #include <cstring>
 #include <xcb/xcb.h>
 
