@@ -2,12 +2,16 @@
 
 #include "Logging.h"
 #include "passkey/SecurityKeyPasskeyPrompt.h"
+#include "window/WindowActivation.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusVariant>
+#include <QGuiApplication>
+
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -32,8 +36,11 @@ void ShareViewController::viewDidLoad(std::unique_ptr<ShareComposeModel> model)
     connect(m_model.get(), &ShareComposeModel::requestCompleted, this,
             &ShareViewController::requestCompleted);
 
+    using Frame = DisplayServer::WindowFrame;
     m_engine.setInitialProperties({{u"model"_s, QVariant::fromValue<QObject *>(m_model.get())},
-                                   {u"presenter"_s, QVariant::fromValue<QObject *>(&m_presenter)}});
+                                   {u"presenter"_s, QVariant::fromValue<QObject *>(&m_presenter)},
+                                   {u"toolbarTitle"_s, m_windowFrame != Frame::ServerDecorated},
+                                   {u"ownTitleBar"_s, m_windowFrame == Frame::Sheet}});
     m_engine.load(QUrl(m_colorScheme == ColorScheme::Dark
                            ? u"qrc:/qt/qml/Zelt/Share/views/DarkShareSheetWindow.qml"_s
                            : u"qrc:/qt/qml/Zelt/Share/views/ShareSheetWindow.qml"_s));
@@ -50,8 +57,23 @@ void ShareViewController::viewDidLoad(std::unique_ptr<ShareComposeModel> model)
 
 void ShareViewController::show()
 {
-    if (m_window)
-        m_window->show();
+    if (!m_window)
+        return;
+    if (QGuiApplication::platformName() == u"xcb")
+        m_activation.nameLaunch(m_window);
+    if (!m_activation.token().isEmpty()) {
+        // Mapped once its first frame is up.
+        auto connection = std::make_shared<QMetaObject::Connection>();
+        *connection = connect(
+            m_window, &QQuickWindow::frameSwapped, this,
+            [this, connection] {
+                disconnect(*connection);
+                if (m_activation.activate(m_window))
+                    qCDebug(lcShareExtension, "asked the compositor to activate the sheet");
+            },
+            Qt::QueuedConnection);
+    }
+    m_window->show();
 }
 
 void ShareViewController::requestCompleted()

@@ -2,6 +2,8 @@
 
 #include "ShareComposeModel.h"
 #include "passkey/SheetSecurityKeyPresenter.h"
+#include "window/DisplayServer.h"
+#include "window/WindowActivation.h"
 
 #include <QObject>
 #include <QPointer>
@@ -40,6 +42,10 @@ public:
     // The scheme of the window built next: light keeps the desktop's palette, dark replaces it
     // with the sheet's own.
     void setColorScheme(ColorScheme scheme) { m_colorScheme = scheme; }
+    // How the window built next carries its title (the window system's frame by default).
+    void setWindowFrame(DisplayServer::WindowFrame frame) { m_windowFrame = frame; }
+    // The activation token of the program that started the sheet, for the window shown next.
+    void setActivation(const WindowActivation &activation) { m_activation = activation; }
 
 Q_SIGNALS:
     void finished();
@@ -50,6 +56,8 @@ private:
     std::unique_ptr<ShareComposeModel> m_model;
     SheetSecurityKeyPresenter m_presenter;
     ColorScheme m_colorScheme = ColorScheme::Light;
+    DisplayServer::WindowFrame m_windowFrame = DisplayServer::WindowFrame::System;
+    WindowActivation m_activation;
     QQmlApplicationEngine m_engine;
     QPointer<QQuickWindow> m_window;
 };

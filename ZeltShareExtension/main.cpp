@@ -8,6 +8,8 @@
 #include "host/ExtensionContext.h"
 #include "service/BundleConfiguration.h"
 #include "service/ServiceEnvironment.h"
+#include "window/DisplayServer.h"
+#include "window/WindowActivation.h"
 
 #include <QDir>
 #include <QFile>
@@ -225,7 +227,12 @@ int main(int argc, char *argv[])
                 1);
         }
     }
+    // What must be settled before Qt connects to the display.
+    const auto displayServer = windowless ? DisplayServer() : DisplayServer::prepare();
+    const auto activation = WindowActivation::takeFromEnvironment();
     QGuiApplication app(argc, argv);
+    displayServer.applicationStarted();
+    activation.applicationStarted();
     Translations::install();
     QCoreApplication::setApplicationName(u"zelt-share"_s);
     QGuiApplication::setApplicationDisplayName(Text::tr("Send to Zelt"));
@@ -296,6 +303,8 @@ int main(int argc, char *argv[])
     {
         ShareViewController controller;
         controller.setColorScheme(ShareViewController::desktopColorScheme());
+        controller.setWindowFrame(displayServer.windowFrame(QGuiApplication::platformName()));
+        controller.setActivation(activation);
         auto model = std::make_unique<ShareComposeModel>(
             environment, ShareComposeModel::intakeLoader(context.get()));
         model->setVideoProbe(ShareComposeModel::fileVideoProbe());

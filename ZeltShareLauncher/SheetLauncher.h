@@ -20,8 +20,11 @@ public:
     // Starts program with arguments as a grandchild of this process, in a new session (so the
     // caller's process group and terminal signals never reach it), in "/", with standardInput as
     // its standard input (held in memory, so this returns at once whatever its size), and
-    // standard output and error on /dev/null (the caller's own pipes belong to its host). Gives
-    // nothing once the program has been executed, else why it could not be.
+    // standard output and error on /dev/null (the caller's own pipes belong to its host), and
+    // the caller's environment, with the activation token its host gave it
+    // (XDG_ACTIVATION_TOKEN, DESKTOP_STARTUP_ID), which lets the sheet's window come to the
+    // front with the focus. Gives nothing once the program has been executed, else why it could
+    // not be.
     static std::optional<QString> start(const QString &program, const QStringList &arguments,
                                         const QByteArray &standardInput = {});
 };

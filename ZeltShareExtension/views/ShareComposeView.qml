@@ -10,6 +10,10 @@ Page {
     id: view
 
     required property var model
+    // Whether the toolbar shows the title, which a title bar of the window may show instead.
+    property bool showsTitle: true
+    // Whether dragging the toolbar moves the window (which has no title bar of its own then).
+    property bool movesWindow: false
     // The destination row was pressed: the window pushes the picker.
     signal chooseDestination()
 
@@ -50,6 +54,9 @@ Page {
         topPadding: 4
         bottomPadding: 5
 
+        WindowMoveHandler {
+            enabled: view.movesWindow
+        }
         RowLayout {
             id: toolbarRow
             // Cancel and the confirmation take the same width, so that the title is centred.
@@ -82,7 +89,11 @@ Page {
                 }
             }
             Label {
+                objectName: "toolbarTitle"
                 text: view.title
+                // Keeps its place when hidden, so that Cancel and Send stay where they are.
+                opacity: view.showsTitle ? 1 : 0
+                Accessible.ignored: !view.showsTitle
                 font.bold: true
                 elide: Label.ElideRight
                 horizontalAlignment: Qt.AlignHCenter

@@ -10,6 +10,8 @@ Page {
     id: picker
 
     required property var model
+    // Whether dragging the toolbar moves the window (which has no title bar of its own then).
+    property bool movesWindow: false
     // Back to the compose view.
     signal done()
 
@@ -83,6 +85,10 @@ Page {
         topPadding: 4
         bottomPadding: 9
         horizontalPadding: 16
+
+        WindowMoveHandler {
+            enabled: picker.movesWindow
+        }
 
         ColumnLayout {
             anchors.fill: parent

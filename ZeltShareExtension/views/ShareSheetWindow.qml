@@ -9,12 +9,18 @@ ApplicationWindow {
 
     required property var model
     required property var presenter
+    // Whether the toolbar shows the title: not where the compositor's title bar shows it.
+    property bool toolbarTitle: true
+    // No frame around the window (a Wayland compositor that leaves decorations to its clients):
+    // the toolbar is the title bar, which moves the window, and the edges resize it.
+    property bool ownTitleBar: false
 
     width: 560
     height: 620
     minimumWidth: 400
     minimumHeight: 360
     title: qsTr("Send to Zelt")
+    flags: ownTitleBar ? Qt.Window | Qt.FramelessWindowHint : Qt.Window
     // The colour the sheet is drawn on, for what is drawn outside Qt Quick (prepared images).
     readonly property color windowColor: palette.window
 
@@ -27,6 +33,8 @@ ApplicationWindow {
         anchors.fill: parent
         initialItem: ShareComposeView {
             model: window.model
+            showsTitle: window.toolbarTitle
+            movesWindow: window.ownTitleBar
             onChooseDestination: stack.push(pickerPage)
         }
     }
@@ -35,6 +43,7 @@ ApplicationWindow {
         id: pickerPage
         ShareDestinationPicker {
             model: window.model
+            movesWindow: window.ownTitleBar
             onDone: stack.pop()
         }
     }
@@ -42,6 +51,13 @@ ApplicationWindow {
     PasskeyOverlay {
         anchors.fill: parent
         presenter: window.presenter
+    }
+
+    WindowEdges {
+        anchors.fill: parent
+        visible: window.ownTitleBar
+        window: window
+        borderColor: window.palette.mid
     }
 
     Shortcut {

@@ -233,6 +233,8 @@ private Q_SLOTS:
         QTest::addColumn<QJsonObject>("message");
         QTest::addColumn<QString>("storedMessage");
         QTest::addColumn<QString>("storedFile");
+        QTest::addColumn<VirtualDisplay::Platform>("platform");
+        const auto x11 = VirtualDisplay::Platform::X11;
 
         const QString url = u"https://example.com/caf%C3%A9/notes?x=1&y=2"_s;
         const QString title = u"Café Zürich — Überblick"_s;
@@ -246,12 +248,14 @@ private Q_SLOTS:
                            {u"url"_s, url},
                            {u"title"_s, title},
                            {u"selection"_s, selection}}
-            << title + u"\n\n"_s + quote + u"\n\n"_s + url << QString();
+            << title + u"\n\n"_s + quote + u"\n\n"_s + url << QString() << x11;
         QTest::newRow("page without selection")
             << QJsonObject{{u"kind"_s, u"page"_s}, {u"url"_s, url}, {u"title"_s, title}}
-            << title + u"\n\n"_s + url << QString();
+            << title + u"\n\n"_s + url << QString() << x11;
         QTest::newRow("link") << QJsonObject{{u"kind"_s, u"link"_s}, {u"url"_s, url}} << url
-                              << QString();
+                              << QString() << x11;
+        QTest::newRow("link, on Wayland") << QJsonObject{{u"kind"_s, u"link"_s}, {u"url"_s, url}}
+                                          << url << QString() << VirtualDisplay::Platform::Wayland;
 
         QImage picture(64, 48, QImage::Format_RGB32);
         picture.fill(QColor(0x35, 0x84, 0xe4));
@@ -266,7 +270,7 @@ private Q_SLOTS:
                            {u"type"_s, u"image/png"_s},
                            {u"name"_s, u"cat photo.png"_s},
                            {u"data"_s, QString::fromLatin1(png.toBase64())}}
-            << QString() << u"cat photo.jpg"_s;
+            << QString() << u"cat photo.jpg"_s << x11;
     }
 
     void startsTheSheet()
@@ -274,15 +278,19 @@ private Q_SLOTS:
         QFETCH(QJsonObject, message);
         QFETCH(QString, storedMessage);
         QFETCH(QString, storedFile);
+        QFETCH(VirtualDisplay::Platform, platform);
 
-        VirtualDisplay display;
-        if (display.display().isEmpty())
-            QSKIP("needs Xvfb and xdotool (scripts/install-deps installs them)");
+        if (!VirtualDisplay::toolsInstalled(platform))
+            QSKIP("needs Xvfb, xdotool and weston (scripts/install-deps installs them)");
+        VirtualDisplay display(platform);
+        QVERIFY(display.isReady());
         DevServiceFixture service;
         SheetPrefix prefix(service);
         auto environment = prefix.environment();
-        environment.insert(u"DISPLAY"_s, display.display());
-        environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+        display.addTo(environment);
+        // The activation token, for the sheet's window.
+        environment.insert(u"XDG_ACTIVATION_TOKEN"_s, u"browser-token-7"_s);
+        environment.insert(u"DESKTOP_STARTUP_ID"_s, u"browser-7_TIME77"_s);
         // Qt Quick's software renderer leaves each Image element's pixmap in a cycle when the
         // window goes (as in the views' suite); the sheet's own leaks are checked in process.
         environment.insert(u"ASAN_OPTIONS"_s,
@@ -302,6 +310,17 @@ private Q_SLOTS:
         QCOMPARE(rest, QByteArray());
         QCOMPARE(host.exitCode(), 0);
 
+        const auto sheet = display.waitForSheet(slow);
+        QVERIFY(sheet.process > 0);
+        QCOMPARE(VirtualDisplay::startedWith(sheet, "XDG_ACTIVATION_TOKEN"),
+                 QByteArray("browser-token-7"));
+        QCOMPARE(VirtualDisplay::startedWith(sheet, "DESKTOP_STARTUP_ID"),
+                 QByteArray("browser-7_TIME77"));
+        // Named on the window before it maps.
+        if (platform == VirtualDisplay::Platform::X11)
+            QTRY_COMPARE_WITH_TIMEOUT(display.startupId(sheet),
+                                      u"_NET_STARTUP_ID(UTF8_STRING) = \"browser-7_TIME77\""_s,
+                                      slow);
         QVERIFY(display.sendFromSheet(service, slow));
         const auto shares = prefix.storedShares();
         QCOMPARE(shares.size(), 1);

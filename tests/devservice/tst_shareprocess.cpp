@@ -419,21 +419,28 @@ private Q_SLOTS:
             QJsonDocument(stored).toJson().constData());
     }
 
+    void windowSharesThroughThePicker_data()
+    {
+        QTest::addColumn<VirtualDisplay::Platform>("platform");
+        for (const auto platform :
+             {VirtualDisplay::Platform::X11, VirtualDisplay::Platform::Wayland})
+            QTest::newRow(VirtualDisplay::name(platform)) << platform;
+    }
+
     // The whole sheet in a real window: two files, a thread found through the picker's search,
     // Ctrl+Return, and the process ends once the service has the share.
     void windowSharesThroughThePicker()
     {
-        if (!VirtualDisplay::toolsInstalled())
-            QSKIP("needs Xvfb and xdotool (scripts/install-deps installs them)");
-        const VirtualDisplay screen;
-        const QString display = screen.display();
-        QVERIFY(!display.isEmpty());
+        QFETCH(VirtualDisplay::Platform, platform);
+        if (!VirtualDisplay::toolsInstalled(platform))
+            QSKIP("needs Xvfb, xdotool and weston (scripts/install-deps installs them)");
+        const VirtualDisplay screen(platform);
+        QVERIFY(screen.isReady());
 
         DevServiceFixture service;
         InstalledShare share(service);
         auto &environment = share.environment();
-        environment.insert(u"DISPLAY"_s, display);
-        environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+        screen.addTo(environment);
         // Qt Quick's software renderer leaves each Image element's pixmap and texture in a cycle
         // when the window goes (as in the views' suite), and the library frames are too few for a
         // suppression to match; the sheet's own leaks are checked by the suites that run it in
@@ -457,33 +464,29 @@ private Q_SLOTS:
             }
         });
 
-        const auto run = [&screen](const QStringList &arguments) {
-            return screen.xdotool(arguments);
-        };
-        QString window;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !(window = run({u"search"_s, u"--name"_s, u"^Send to Zelt$"_s})).isEmpty(), slow);
-        window = window.split(u'\n').last();
+        const auto window = screen.waitForSheet(slow);
+        QVERIFY(window.process > 0);
         const auto destinations = u"GET /api/tovi/native-share/destinations"_s;
         QTRY_VERIFY_WITH_TIMEOUT(countLines(service, destinations) == 1, slow);
         QTest::qWait(1500);
 
         // The destination row opens the picker; the search finds one thread, which Down and
         // Return choose.
-        run({u"windowfocus"_s, window});
+        if (platform == VirtualDisplay::Platform::X11)
+            screen.xdotool({u"windowfocus"_s, window.window});
         // The pauses give the views time to follow, also under the sanitizers.
-        run({u"mousemove"_s, u"--window"_s, window, u"200"_s, u"65"_s, u"click"_s, u"1"_s});
+        screen.click(window, 200, 65);
         QTest::qWait(1500);
-        run({u"type"_s, u"--delay"_s, u"30"_s, u"Passkey"_s});
+        screen.type(u"Passkey"_s);
         QTRY_VERIFY_WITH_TIMEOUT(countLines(service, destinations) >= 2, slow);
         QTest::qWait(2000);
-        run({u"key"_s, u"Down"_s, u"Return"_s});
+        screen.key({u"Down"_s, u"Return"_s});
         QTest::qWait(1500);
         // Sends once everything is loaded; pressing again while sending does nothing.
         for (int i = 0; i < 30 && sheet.state() == QProcess::Running &&
                         countLines(service, u"POST /api/tovi/native-share "_s) == 0;
              ++i) {
-            run({u"key"_s, u"ctrl+Return"_s});
+            screen.key({u"ctrl+Return"_s});
             QTest::qWait(1000);
         }
         QVERIFY(sheet.waitForFinished(slow));
@@ -501,6 +504,151 @@ private Q_SLOTS:
                  u"58e7d1c6-a9b0-4f32-8c5d-2b1a0f9e7d08"_s);
         QCOMPARE(stored.value("files"_L1).toArray().size(), 2);
         QCOMPARE(share.temporaryDirectories(), QStringList());
+    }
+
+    void windowOnEveryDisplay_data()
+    {
+        QTest::addColumn<VirtualDisplay::Platform>("platform");
+        QTest::addColumn<QString>("screenshot");
+        QTest::newRow("X11") << VirtualDisplay::Platform::X11 << u"x11"_s;
+        QTest::newRow("Wayland") << VirtualDisplay::Platform::Wayland << u"wayland"_s;
+        QTest::newRow("Wayland without a seat")
+            << VirtualDisplay::Platform::WaylandWithoutSeat << u"wayland-without-seat"_s;
+        QTest::newRow("Wayland with server-side decorations")
+            << VirtualDisplay::Platform::WaylandServerDecorations
+            << u"wayland-server-decorations"_s;
+    }
+
+    // The sheet as the user first sees it, on each display: it shows and stays up (Qt 6.4's
+    // Wayland text input crashes on a compositor without a seat as the message field takes the
+    // focus), with its title once, and on X11 with the launch it was started for named on its
+    // window. The screenshots go to review/windows for a look.
+    void windowOnEveryDisplay()
+    {
+        QFETCH(VirtualDisplay::Platform, platform);
+        QFETCH(QString, screenshot);
+        if (!VirtualDisplay::toolsInstalled(platform))
+            QSKIP("needs Xvfb, xdotool and weston (scripts/install-deps installs them)");
+        const VirtualDisplay screen(platform);
+        QVERIFY(screen.isReady());
+
+        DevServiceFixture service;
+        InstalledShare share(service);
+        auto &environment = share.environment();
+        screen.addTo(environment);
+        environment.insert(u"ASAN_OPTIONS"_s,
+                           environment.value(u"ASAN_OPTIONS"_s) + u":detect_leaks=0"_s);
+        environment.insert(u"DESKTOP_STARTUP_ID"_s, u"files-4242-host-zelt-share_TIME1234"_s);
+        const auto notes = share.writeFile(u"notes.txt"_s, "meeting notes\n");
+        QVERIFY(!notes.isEmpty());
+
+        QProcess sheet;
+        share.start(sheet, {notes});
+        QVERIFY(sheet.waitForStarted());
+        const auto stopSheet = qScopeGuard([&sheet] {
+            qInfo("zelt-share said:\n%s", sheet.readAll().constData());
+            if (sheet.state() != QProcess::NotRunning) {
+                sheet.kill();
+                sheet.waitForFinished();
+            }
+        });
+        const auto window = screen.waitForSheet(slow);
+        QVERIFY(window.process > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            countLines(service, u"GET /api/tovi/native-share/destinations"_s) == 1, slow);
+        // The message field has the focus once the destinations are in.
+        QTest::qWait(2000);
+        QCOMPARE(sheet.state(), QProcess::Running);
+        QVERIFY(screen.screenshot(QStringLiteral(ZELT_REVIEW_DIR) + u"/sheet-"_s + screenshot +
+                                  u".png"_s));
+
+        // Sway's own title bar, not one that Qt draws.
+        if (platform == VirtualDisplay::Platform::WaylandServerDecorations)
+            QCOMPARE(screen.windowOf(window).value("border"_L1).toString(), u"normal"_s);
+        if (platform == VirtualDisplay::Platform::X11)
+            QCOMPARE(screen.startupId(window),
+                     u"_NET_STARTUP_ID(UTF8_STRING) = \"files-4242-host-zelt-share_TIME1234\""_s);
+        if (platform == VirtualDisplay::Platform::WaylandWithoutSeat) {
+            // Nothing can press a key there: it ends as it does when terminated.
+            sheet.terminate();
+            QVERIFY(sheet.waitForFinished(slow));
+            QCOMPARE(sheet.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(sheet.exitCode(), 128 + SIGTERM);
+        } else if (platform == VirtualDisplay::Platform::WaylandServerDecorations) {
+            // The title bar's close button cancels.
+            screen.closeWindow(window);
+            QVERIFY(sheet.waitForFinished(slow));
+            QCOMPARE(sheet.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(sheet.exitCode(), 0);
+        } else {
+            // Escape cancels.
+            screen.click(window, 280, 560);
+            screen.key({u"Escape"_s});
+            QVERIFY(sheet.waitForFinished(slow));
+            QCOMPARE(sheet.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(sheet.exitCode(), 0);
+        }
+        QCOMPARE(share.temporaryDirectories(), QStringList());
+    }
+
+    void activationBringsTheSheetForward_data()
+    {
+        QTest::addColumn<bool>("token");
+        QTest::newRow("with the launcher's token") << true;
+        QTest::newRow("without a token") << false;
+    }
+
+    // Another program's window has the focus, as the file manager's has when the user picks
+    // "Send to Zelt", and the compositor gives a new sheet no focus by itself: the sheet comes to
+    // the front with the token its launcher got from the compositor, and only with it.
+    void activationBringsTheSheetForward()
+    {
+        QFETCH(bool, token);
+        const auto platform = VirtualDisplay::Platform::WaylandServerDecorations;
+        if (!VirtualDisplay::toolsInstalled(platform))
+            QSKIP("needs sway, grim and weston (scripts/install-deps installs them)");
+        VirtualDisplay screen(platform);
+        QVERIFY(screen.isReady());
+        QVERIFY(screen.showOtherWindow());
+
+        DevServiceFixture service;
+        InstalledShare share(service);
+        auto &environment = share.environment();
+        screen.addTo(environment);
+        environment.insert(u"ASAN_OPTIONS"_s,
+                           environment.value(u"ASAN_OPTIONS"_s) + u":detect_leaks=0"_s);
+        if (token) {
+            const QString issued = screen.activationToken();
+            QVERIFY(!issued.isEmpty());
+            environment.insert(u"XDG_ACTIVATION_TOKEN"_s, issued);
+        }
+        const auto notes = share.writeFile(u"notes.txt"_s, "meeting notes\n");
+        QVERIFY(!notes.isEmpty());
+
+        QProcess sheet;
+        share.start(sheet, {notes});
+        QVERIFY(sheet.waitForStarted());
+        const auto stopSheet = qScopeGuard([&sheet] {
+            if (sheet.state() != QProcess::NotRunning) {
+                sheet.kill();
+                sheet.waitForFinished();
+            }
+        });
+        const auto window = screen.waitForSheet(slow);
+        QVERIFY(window.process > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!screen.windowOf(window).isEmpty(), slow);
+        if (token) {
+            QTRY_VERIFY_WITH_TIMEOUT(screen.windowOf(window).value("focused"_L1).toBool(), slow);
+        } else {
+            // Past the first frame, when the sheet would have asked.
+            QTRY_VERIFY_WITH_TIMEOUT(
+                countLines(service, u"GET /api/tovi/native-share/destinations"_s) == 1, slow);
+            QTest::qWait(1500);
+            QVERIFY(!screen.windowOf(window).value("focused"_L1).toBool());
+        }
+        screen.closeWindow(window);
+        QVERIFY(sheet.waitForFinished(slow));
+        QCOMPARE(sheet.exitCode(), 0);
     }
 };
 

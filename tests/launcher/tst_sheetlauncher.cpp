@@ -25,17 +25,23 @@ private Q_SLOTS:
         QByteArray data(4 * 1024 * 1024, 'x');
         data.append("end\n");
         const QString script = uR"(exec 2>/dev/null
-{ ps -o sid= -p $$; ps -o pgid= -p $$; pwd; ls /proc/self/fd | wc -l; echo "$1"; } > "$2.part"
+{ ps -o sid= -p $$; ps -o pgid= -p $$; pwd; ls /proc/self/fd | wc -l; echo "$1";
+  echo "$XDG_ACTIVATION_TOKEN"; echo "$DESKTOP_STARTUP_ID"; } > "$2.part"
 cat > "$3" && mv "$2.part" "$2")"_s;
+        // The activation token that the host handed its helper, for the sheet's window.
+        qputenv("XDG_ACTIVATION_TOKEN", "wayland-token-1");
+        qputenv("DESKTOP_STARTUP_ID", "files-1-host-zelt-share_TIME42");
         const auto failure = SheetLauncher::start(
             u"/bin/sh"_s, {u"-c"_s, script, u"sh"_s, u"first argument"_s, report, input}, data);
+        qunsetenv("XDG_ACTIVATION_TOKEN");
+        qunsetenv("DESKTOP_STARTUP_ID");
         QVERIFY2(!failure, qPrintable(failure.value_or(QString())));
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(report), 20000);
 
         QFile file(report);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const auto lines = QString::fromUtf8(file.readAll()).split(u'\n');
-        QVERIFY(lines.size() >= 5);
+        QVERIFY(lines.size() >= 7);
         const qint64 session = lines[0].trimmed().toLongLong();
         QVERIFY(session > 0);
         QVERIFY(session != ::getsid(0));
@@ -44,6 +50,8 @@ cat > "$3" && mv "$2.part" "$2")"_s;
         // 0, 1, 2 and the descriptor ls reads: nothing of this process's.
         QCOMPARE(lines[3].trimmed(), u"4"_s);
         QCOMPARE(lines[4], u"first argument"_s);
+        QCOMPARE(lines[5], u"wayland-token-1"_s);
+        QCOMPARE(lines[6], u"files-1-host-zelt-share_TIME42"_s);
         QFile copy(input);
         QVERIFY(copy.open(QIODevice::ReadOnly));
         QCOMPARE(copy.readAll(), data);

@@ -11,6 +11,7 @@ Usage: test_extension.py MODULE PROGRAM   (the built zelt-share.py and the sheet
 import os
 import pathlib
 import runpy
+import subprocess
 import sys
 import tempfile
 import time
@@ -72,7 +73,9 @@ class ExtensionTest(unittest.TestCase):
         # Writes its session and then its arguments, one a line, once it has all of them.
         recorder = root / 'zelt-share'
         recorder.write_text('#!/bin/sh\n'
-                            f'{{ ps -o sid= -p $$; pwd; printf "%s\\n" "$@"; }} > "{self.recorded}.part"\n'
+                            f'{{ ps -o sid= -p $$; pwd; echo "$DESKTOP_STARTUP_ID";'
+                            f' echo "$XDG_ACTIVATION_TOKEN"; printf "%s\\n" "$@"; }}'
+                            f' > "{self.recorded}.part"\n'
                             f'mv "{self.recorded}.part" "{self.recorded}"\n')
         recorder.chmod(0o700)
         module_path = root / 'zelt-share.py'
@@ -147,10 +150,9 @@ class ExtensionTest(unittest.TestCase):
             with self.subTest(name):
                 self.assertEqual(self.items(files), [])
 
-    def test_activation_starts_the_sheet_on_the_paths(self):
-        paths = ['/home/ana/Annual Report 2024.pdf', '/home/ana/--headless',
-                 '/home/ana/line\nbreak.txt', '/home/ana/caf\u00e9 *.png']
-        items = self.items([local(path) for path in paths])
+    def activate(self, files):
+        """Activates the one menu item over files; what the sheet was started with."""
+        items = self.items(files)
         self.assertEqual(len(items), 1)
         items[0].activate()
 
@@ -158,12 +160,23 @@ class ExtensionTest(unittest.TestCase):
         while not self.recorded.exists() and time.monotonic() < deadline:
             time.sleep(0.05)
         lines = self.recorded.read_text().split('\n')
-        session, cwd, arguments = int(lines[0]), lines[1], '\n'.join(lines[2:-1])
-        self.assertEqual(arguments, '\n'.join(['--', *paths]))
-        self.assertEqual(cwd, '/')
-        self.assertNotEqual(session, os.getsid(0))
+        return {'session': int(lines[0]), 'cwd': lines[1], 'startup_id': lines[2],
+                'token': lines[3], 'arguments': '\n'.join(lines[4:-1])}
+
+    def test_activation_starts_the_sheet_on_the_paths(self):
+        paths = ['/home/ana/Annual Report 2024.pdf', '/home/ana/--headless',
+                 '/home/ana/line\nbreak.txt', '/home/ana/caf\u00e9 *.png']
+        started = self.activate([local(path) for path in paths])
+        self.assertEqual(started['arguments'], '\n'.join(['--', *paths]))
+        self.assertEqual(started['cwd'], '/')
+        self.assertNotEqual(started['session'], os.getsid(0))
+        # Without a display there is no token, and nothing stale of the file manager's goes on.
+        self.assertEqual((started['startup_id'], started['token']), ('', ''))
 
         # The file manager's main loop reaps the sheet when it ends: no zombie is left.
+        self.assertTrue(self.reaped(), 'the sheet was left unreaped')
+
+    def reaped(self):
         context = GLib.MainContext.default()
         deadline = time.monotonic() + 30
         while time.monotonic() < deadline:
@@ -171,9 +184,34 @@ class ExtensionTest(unittest.TestCase):
             try:
                 os.waitid(os.P_ALL, 0, os.WEXITED | os.WNOHANG | os.WNOWAIT)
             except ChildProcessError:
-                return
+                return True
             time.sleep(0.05)
-        self.fail('the sheet was left unreaped')
+        return False
+
+    def test_activation_hands_the_sheet_a_startup_id_on_x11(self):
+        # The file manager's display is an X server of the test's own.
+        try:
+            gi.require_version('Gdk', '4.0')
+            from gi.repository import Gdk
+        except (ImportError, ValueError):
+            self.skipTest('needs the GTK 4 bindings (scripts/install-deps installs them)')
+        try:
+            server = subprocess.Popen(['Xvfb', '-displayfd', '1', '-nolisten', 'tcp'],
+                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        except FileNotFoundError:
+            self.skipTest('needs Xvfb (scripts/install-deps installs it)')
+        self.addCleanup(server.stdout.close)
+        self.addCleanup(server.wait)
+        self.addCleanup(server.terminate)
+        number = server.stdout.readline().decode().strip()
+        display = Gdk.DisplayManager.get().open_display(':' + number)
+        self.assertIsNotNone(display)
+        Gdk.DisplayManager.get().set_default_display(display)
+        self.addCleanup(display.close)
+
+        started = self.activate([local('/home/ana/notes.txt')])
+        self.assertRegex(started['startup_id'], r'.+_TIME[0-9]+$')
+        self.assertEqual(started['token'], '')
 
 
 if __name__ == '__main__':

@@ -430,23 +430,33 @@ private Q_SLOTS:
         QVERIFY(!prefix.hasRecorded());
     }
 
+    void shareReachesTheService_data()
+    {
+        QTest::addColumn<VirtualDisplay::Platform>("platform");
+        for (const auto platform :
+             {VirtualDisplay::Platform::X11, VirtualDisplay::Platform::Wayland})
+            QTest::newRow(VirtualDisplay::name(platform)) << platform;
+    }
+
     // Dolphin's Share menu on a file and Spectacle's on a screenshot, all the way: the sheet opens
-    // in a window, Send sends, and the development service has both items.
+    // in a window, with the activation token the menu's host gave the helper, Send sends, and the
+    // development service has both items.
     void shareReachesTheService()
     {
-        if (!VirtualDisplay::toolsInstalled())
-            QSKIP("needs Xvfb and xdotool (scripts/install-deps installs them)");
+        QFETCH(VirtualDisplay::Platform, platform);
+        if (!VirtualDisplay::toolsInstalled(platform))
+            QSKIP("needs Xvfb, xdotool and weston (scripts/install-deps installs them)");
         // The sheet runs detached, out of the test's reach: it ends with its display at the
         // latest.
-        const VirtualDisplay screen;
-        const QString display = screen.display();
-        QVERIFY(!display.isEmpty());
+        const VirtualDisplay screen(platform);
+        QVERIFY(screen.isReady());
 
         DevServiceFixture service;
         HelperPrefix prefix;
         auto environment = prefix.installSheet(service);
-        environment.insert(u"DISPLAY"_s, display);
-        environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+        screen.addTo(environment);
+        environment.insert(u"XDG_ACTIVATION_TOKEN"_s, u"dolphin-token-3"_s);
+        environment.insert(u"DESKTOP_STARTUP_ID"_s, u"dolphin-3_TIME33"_s);
         // Qt Quick's software renderer leaves each Image element's pixmap in a cycle when the
         // window goes (see the views' suite).
         environment.insert(u"ASAN_OPTIONS"_s,
@@ -471,13 +481,16 @@ private Q_SLOTS:
         QVERIFY(exchange.finished);
         QCOMPARE(exchange.answers, (QList<QJsonObject>{{{u"output"_s, QJsonObject()}}}));
 
-        const auto run = [&screen](const QStringList &arguments) {
-            return screen.xdotool(arguments);
-        };
-        QString window;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !(window = run({u"search"_s, u"--name"_s, u"^Send to Zelt$"_s})).isEmpty(), slow);
-        window = window.split(u'\n').last();
+        const auto sheet = screen.waitForSheet(slow);
+        QVERIFY(sheet.process > 0);
+        QCOMPARE(VirtualDisplay::startedWith(sheet, "XDG_ACTIVATION_TOKEN"),
+                 QByteArray("dolphin-token-3"));
+        QCOMPARE(VirtualDisplay::startedWith(sheet, "DESKTOP_STARTUP_ID"),
+                 QByteArray("dolphin-3_TIME33"));
+        if (platform == VirtualDisplay::Platform::X11)
+            QTRY_COMPARE_WITH_TIMEOUT(screen.startupId(sheet),
+                                      u"_NET_STARTUP_ID(UTF8_STRING) = \"dolphin-3_TIME33\""_s,
+                                      slow);
         const auto count = [&service](const QString &start) {
             int lines = 0;
             for (const auto &line : service.logLines())
@@ -488,7 +501,7 @@ private Q_SLOTS:
         // Send, at the top right, sends once the items are in; pressing it again while sending
         // does nothing.
         for (int i = 0; i < 30 && count(u"POST /api/tovi/native-share "_s) == 0; ++i) {
-            run({u"mousemove"_s, u"--window"_s, window, u"514"_s, u"15"_s, u"click"_s, u"1"_s});
+            screen.click(sheet, 514, 15);
             QTest::qWait(1000);
         }
         QTRY_VERIFY_WITH_TIMEOUT(prefix.temporaryDirectories().isEmpty(), slow);

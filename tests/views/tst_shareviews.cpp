@@ -188,10 +188,11 @@ struct Sheet
     StagedModel *model = nullptr;
 
     Sheet(QList<Item> items, bool signedIn = true, QByteArray answer = destinations(true, 2),
-          bool dark = false)
+          bool dark = false, DisplayServer::WindowFrame frame = DisplayServer::WindowFrame::System)
     {
         controller.setColorScheme(dark ? ShareViewController::ColorScheme::Dark
                                        : ShareViewController::ColorScheme::Light);
+        controller.setWindowFrame(frame);
         if (signedIn) {
             auto session = ServiceFixture::session();
             session.baseOrigin = fixture.server().origin().toString();
@@ -250,6 +251,8 @@ struct Sheet
 };
 
 } // namespace
+
+Q_DECLARE_METATYPE(DisplayServer::WindowFrame)
 
 class TestShareViews : public QObject
 {
@@ -321,6 +324,33 @@ private Q_SLOTS:
         for (const auto &hidden : {u"destinationRow"_s, u"messageField"_s, u"fileList"_s})
             QVERIFY2(!shown(sheet.item(hidden)), qPrintable(hidden));
         sheet.screenshot(u"loading"_s);
+    }
+
+    // The title once: in the toolbar, unless the compositor's title bar shows it; a window that
+    // nothing frames has no decorations drawn by Qt (which would show it a second time), and its
+    // toolbar stands in for the title bar, with Cancel to close it.
+    void windowFrames_data()
+    {
+        QTest::addColumn<DisplayServer::WindowFrame>("frame");
+        QTest::addColumn<bool>("toolbarTitle");
+        QTest::addColumn<bool>("frameless");
+        QTest::newRow("the window system's") << DisplayServer::WindowFrame::System << true << false;
+        QTest::newRow("the compositor's title bar")
+            << DisplayServer::WindowFrame::ServerDecorated << false << false;
+        QTest::newRow("none") << DisplayServer::WindowFrame::Sheet << true << true;
+    }
+
+    void windowFrames()
+    {
+        QFETCH(DisplayServer::WindowFrame, frame);
+        QFETCH(bool, toolbarTitle);
+        QFETCH(bool, frameless);
+        Sheet sheet({{u"notes.txt"_s, u"text/plain"_s}}, true, destinations(true, 2), false, frame);
+        QTRY_VERIFY_WITH_TIMEOUT(sheet.settled(), slow);
+        QCOMPARE(shown(sheet.item(u"toolbarTitle"_s)), toolbarTitle);
+        QCOMPARE(sheet.controller.window()->flags().testFlag(Qt::FramelessWindowHint), frameless);
+        QVERIFY(shown(sheet.item(u"cancelButton"_s)));
+        QVERIFY(shown(sheet.item(u"sendButton"_s)));
     }
 
     // The states of the sheet, each in the light and the dark scheme.
