@@ -56,18 +56,18 @@ public:
         , m_bytes(std::move(bytes))
         , m_size(m_bytes.size())
     {
-        QIODevice::open(QIODevice::ReadOnly);
+        QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     }
     OneTryBody(const QString &fileName, QObject *parent)
         : QIODevice(parent)
         , m_file(std::make_unique<QFile>(fileName))
     {
-        if (!m_file->open(QIODevice::ReadOnly)) {
+        if (!m_file->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
             setErrorString(m_file->errorString());
             return;
         }
         m_size = m_file->size();
-        QIODevice::open(QIODevice::ReadOnly);
+        QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     }
 
     qint64 length() const { return m_size; }
