@@ -143,7 +143,7 @@ void writeFile(const QString &path, const QByteArray &contents)
 }
 
 // Desktop entries: after each Name, GenericName, Comment and Keywords, the same key for each
-// language. Values are written as the specification escapes them.
+// language. Values are escaped as desktop entries escape them.
 QByteArray localizeDesktopEntry(const Translator &translator, const QString &text)
 {
     static const QRegularExpression translatable(u"^(Name|GenericName|Comment|Keywords)=(.*)$"_s);
