@@ -33,11 +33,8 @@ public:
         QDir().mkpath(path(u"lib"_s));
         QFile::link(QCoreApplication::applicationDirPath() + u"/../lib/zelt"_s,
                     path(u"lib/zelt"_s));
-        // A hard link keeps the program's own path, by which it finds its configuration.
-        const auto program = QCoreApplication::applicationDirPath() + u"/zelt-share"_s;
-        if (::link(QFile::encodeName(program).constData(),
-                   QFile::encodeName(path(u"bin/zelt-share"_s)).constData()) != 0)
-            QFile::copy(program, path(u"bin/zelt-share"_s));
+        linkProgram(QCoreApplication::applicationDirPath() + u"/zelt-share"_s,
+                    path(u"bin/zelt-share"_s));
         QFile ca(path(u"ca.pem"_s));
         ca.open(QIODevice::WriteOnly);
         for (const auto &certificate : service.ssl().caCertificates())
@@ -91,6 +88,16 @@ public:
 
     QString path(const QString &name) const { return m_prefix.filePath(name); }
 
+    // A helper program of the build (libexec/NAME) in the prefix, where it starts the prefix's
+    // sheet: its path.
+    QString addHelper(const QString &name) const
+    {
+        QDir().mkpath(path(u"libexec"_s));
+        const QString helper = path(u"libexec/"_s + name);
+        linkProgram(QCoreApplication::applicationDirPath() + u"/../libexec/"_s + name, helper);
+        return helper;
+    }
+
     // A file in the prefix with these contents: its path, or nothing when it was not written.
     QString writeFile(const QString &name, const QByteArray &contents) const
     {
@@ -117,19 +124,35 @@ public:
             .entryList({u"ZeltShare-*"_s}, QDir::Dirs);
     }
 
+    // The shares the service stored, in no particular order.
+    QList<QJsonObject> storedShares() const
+    {
+        QList<QJsonObject> shares;
+        const QDir directory(m_service.service().sharesDirectory());
+        for (const auto &name : directory.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile record(directory.filePath(name + u"/share.json"_s));
+            if (record.open(QIODevice::ReadOnly))
+                shares.append(QJsonDocument::fromJson(record.readAll()).object());
+        }
+        return shares;
+    }
+
     // The one stored share.
     QJsonObject storedShare() const
     {
-        const QDir shares(m_service.service().sharesDirectory());
-        const auto stored = shares.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-        if (stored.size() != 1)
-            return {};
-        QFile record(shares.filePath(stored.first() + u"/share.json"_s));
-        record.open(QIODevice::ReadOnly);
-        return QJsonDocument::fromJson(record.readAll()).object();
+        const auto shares = storedShares();
+        return shares.size() == 1 ? shares.first() : QJsonObject();
     }
 
 private:
+    // A hard link keeps the program's own path, by which it finds its configuration and the
+    // sheet.
+    static void linkProgram(const QString &from, const QString &to)
+    {
+        if (::link(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+            QFile::copy(from, to);
+    }
+
     DevServiceFixture &m_service;
     QTemporaryDir m_prefix;
     QProcessEnvironment m_environment;

@@ -1,7 +1,6 @@
 #include "DevServiceFixture.h"
+#include "InstalledShare.h"
 #include "VirtualDisplay.h"
-#include "service/FileSessionKeychain.h"
-#include "service/NativeSharedSession.h"
 
 #include <QBuffer>
 #include <QCborValue>
@@ -88,62 +87,6 @@ public:
                        "    mv \"$0.part\" \"$0.arguments\"\n");
         recorder.close();
         recorder.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-
-    // bin/zelt-share as installed against a development service, with the session the main
-    // application would have left in the file store and XDG directories of the prefix's own.
-    QProcessEnvironment installSheet(DevServiceFixture &service) const
-    {
-        const auto built = QCoreApplication::applicationDirPath();
-        link(built + u"/zelt-share"_s, path(u"bin/zelt-share"_s));
-        QDir().mkpath(path(u"lib"_s));
-        QFile::link(built + u"/../lib/zelt"_s, path(u"lib/zelt"_s));
-        QDir().mkpath(path(u"share/zelt"_s));
-        QFile ca(path(u"ca.pem"_s));
-        ca.open(QIODevice::WriteOnly);
-        for (const auto &certificate : service.ssl().caCertificates())
-            ca.write(certificate.toPem());
-        ca.close();
-        QFile configuration(path(u"share/zelt/ZeltShareExtension.json"_s));
-        configuration.open(QIODevice::WriteOnly);
-        configuration.write(
-            QJsonDocument(QJsonObject{{u"ZeltAppGroupIdentifier"_s, u"app.zelt.shared"_s},
-                                      {u"ZeltKeychainAccessGroup"_s, u"app.zelt.shared"_s},
-                                      {u"ZeltKeychainBackend"_s, u"file"_s},
-                                      {u"ZeltOrbBuildThreadID"_s, u"dev"_s},
-                                      {u"ZeltDevBaseOrigin"_s, service.origin()},
-                                      {u"ZeltDevCertificateAuthorities"_s, ca.fileName()}})
-                .toJson());
-        configuration.close();
-
-        auto environment = QProcessEnvironment::systemEnvironment();
-        for (const auto &[variable, name] : {std::pair(u"XDG_DATA_HOME"_s, u"data"_s),
-                                             std::pair(u"XDG_CONFIG_HOME"_s, u"config"_s),
-                                             std::pair(u"XDG_CACHE_HOME"_s, u"cache"_s),
-                                             std::pair(u"XDG_RUNTIME_DIR"_s, u"runtime"_s)}) {
-            QDir().mkpath(path(name));
-            environment.insert(variable, path(name));
-        }
-        QFile::setPermissions(path(u"runtime"_s),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        // No bus but none: nothing reaches the desktop of whoever runs the tests.
-        environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, u"unix:path=/nonexistent"_s);
-        environment.remove(u"WAYLAND_DISPLAY"_s);
-
-        NativeSharedSession session;
-        session.baseOrigin = service.origin();
-        session.cookieName = u"zelt_session"_s;
-        session.cookieValue = QString::fromLatin1(service.signIn());
-        FileSessionKeychain keychain(path(u"data/app.zelt.keychain"_s), u"app.zelt.shared"_s);
-        keychain.store(session.fingerprint(), session.toJson());
-        return environment;
-    }
-
-    // The sheets' temporary directories that still exist.
-    QStringList temporaryDirectories() const
-    {
-        return QDir(path(u"cache/app.zelt.ZeltShareExtension"_s))
-            .entryList({u"ZeltShare-*"_s}, QDir::Dirs);
     }
 
     bool hasRecorded() const { return QFile::exists(path(u"bin/zelt-share.arguments"_s)); }
@@ -452,8 +395,9 @@ private Q_SLOTS:
         QVERIFY(screen.isReady());
 
         DevServiceFixture service;
-        HelperPrefix prefix;
-        auto environment = prefix.installSheet(service);
+        InstalledShare prefix(service);
+        const QString helper = prefix.addHelper(u"zelt-share-purpose"_s);
+        auto environment = prefix.environment();
         screen.addTo(environment);
         environment.insert(u"XDG_ACTIVATION_TOKEN"_s, u"dolphin-token-3"_s);
         environment.insert(u"DESKTOP_STARTUP_ID"_s, u"dolphin-3_TIME33"_s);
@@ -473,7 +417,7 @@ private Q_SLOTS:
         QVERIFY(picture.save(&buffer, "PNG"));
 
         const auto exchange =
-            runHelper(prefix.program(), u"Export"_s,
+            runHelper(helper, u"Export"_s,
                       request(exportData({QUrl::fromLocalFile(notes.fileName()).toString(),
                                           u"data:image/png;name=shot.png;base64,"_s +
                                               QString::fromLatin1(png.toBase64())})),
@@ -506,14 +450,10 @@ private Q_SLOTS:
         }
         QTRY_VERIFY_WITH_TIMEOUT(prefix.temporaryDirectories().isEmpty(), slow);
 
-        const QDir shares(service.service().sharesDirectory());
-        const auto stored = shares.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-        QCOMPARE(stored.size(), 1);
-        QFile record(shares.filePath(stored.first() + u"/share.json"_s));
-        QVERIFY(record.open(QIODevice::ReadOnly));
+        const auto stored = prefix.storedShare();
+        QVERIFY(!stored.isEmpty());
         QStringList names;
-        for (const auto &file :
-             QJsonDocument::fromJson(record.readAll()).object().value("files"_L1).toArray())
+        for (const auto &file : stored.value("files"_L1).toArray())
             names.append(file.toObject().value("filename"_L1).toString());
         QCOMPARE(names, (QStringList{u"notes.txt"_s, u"shot.jpg"_s}));
     }
