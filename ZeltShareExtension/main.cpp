@@ -197,8 +197,7 @@ int main(int argc, char *argv[])
         return status;
     };
     if (commandLine.help)
-        return answer(
-            stdout, [] { return usage(); }, 0);
+        return answer(stdout, usage, 0);
     if (commandLine.error) {
         return answer(
             stderr,
